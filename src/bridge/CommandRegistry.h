@@ -1,0 +1,34 @@
+#pragma once
+// Command name -> command; serves a movie's request and answers it through the control.
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "bridge/FlashControl.h"
+#include "bridge/FunctionCommand.h"
+
+namespace tunewick {
+
+class CommandRegistry {
+public:
+    CommandRegistry() = default;
+    CommandRegistry(const CommandRegistry&) = delete;
+    CommandRegistry& operator=(const CommandRegistry&) = delete;
+
+    // Takes the command; a second command of the same name replaces the first.
+    void add(std::unique_ptr<FunctionCommand> command);
+    // nullptr when no command has that exact name.
+    FunctionCommand* find(const std::string& name) const;
+    std::size_t size() const { return commands_.size(); }
+
+    // Parses the request, runs the command of that name and gives its value, as XML, to
+    // control->SetReturnValue exactly once; an unknown name is answered "<null/>".
+    void dispatch(const std::string& request);
+
+    FlashControl* control = nullptr;  // not owned
+
+private:
+    std::unordered_map<std::string, std::unique_ptr<FunctionCommand>> commands_;
+};
+
+}  // namespace tunewick
