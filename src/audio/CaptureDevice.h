@@ -51,4 +51,9 @@ public:
 // Opens the capture device an engine uses; nullptr when there is none (no microphone).
 using CaptureDeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
 
+// A factory whose devices forward to one shared device, so that the creator can keep driving
+// or observing the device the engine owns a handle of. A null device gives a factory that
+// finds no device.
+CaptureDeviceFactory sharedDeviceFactory(std::shared_ptr<CaptureDevice> device);
+
 }  // namespace tunewick
