@@ -1,0 +1,221 @@
+// tunewick-analyze end to end: WAV files written here with libsndfile, the tool run as a
+// child process in a temporary folder, its stdout, stderr, exit status and files checked.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "tunewick-analyze-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool with `args` in `dir`, which also receives its stdout and stderr files.
+Outcome runTool(const fs::path& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argvStrings{TUNEWICK_ANALYZE_PATH};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const fs::path outPath = dir / "tool.stdout";
+    const fs::path errPath = dir / "tool.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    if (spawned != 0) return outcome;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = readText(outPath);
+    outcome.err = readText(errPath);
+    return outcome;
+}
+
+// Unsigned 8-bit bytes of a sine at `hz` sampled at 2048 Hz, as a microphone delivers them.
+std::vector<std::uint8_t> sineBytes(double hz, std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / 2048.0);
+        bytes[i] = static_cast<std::uint8_t>(std::lround(128.0 + 63.0 * x));
+    }
+    return bytes;
+}
+
+// A harmonic tone (fundamental and two overtones), unsigned 8-bit at 2048 Hz.
+std::vector<std::uint8_t> toneBytes(double hz, std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double t = static_cast<double>(i) / 2048.0;
+        const double x = std::sin(2.0 * std::numbers::pi * hz * t) + 0.5 * std::sin(4.0 * std::numbers::pi * hz * t) +
+                         0.3 * std::sin(6.0 * std::numbers::pi * hz * t);
+        bytes[i] = static_cast<std::uint8_t>(std::lround(128.0 + 35.0 * x));
+    }
+    return bytes;
+}
+
+void writeU8Wav(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    SF_INFO info{};
+    info.samplerate = 2048;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sf_write_raw(file, bytes.data(), static_cast<sf_count_t>(bytes.size())),
+              static_cast<sf_count_t>(bytes.size()));
+    sf_close(file);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+TEST(AnalyzeTool, TunerPrintsOneLinePerBlockAndWritesTheDiagnosticFiles) {
+    TempDir dir;
+    auto bytes = sineBytes(75.0, 2048);
+    bytes.resize(2 * 2048, 128);  // a second of silence
+    const auto sharp = sineBytes(89.0, 2048);
+    bytes.insert(bytes.end(), sharp.begin(), sharp.end());
+    bytes.resize(bytes.size() + 1000, 128);  // a partial block: never analysed
+    writeU8Wav(dir.path / "strings.wav", bytes);
+
+    const auto outcome = runTool(dir.path, {"--engine", "tuner", "strings.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "0 setStringTune <number>0.5</number>\n"
+                           "1 setStringTune <null/>\n"
+                           "2 setStringTune <number>-0.5</number>\n");
+    EXPECT_EQ(readText(dir.path / "statistic.txt"),
+              "targetp = 82, realp = 75, result = 0.500000\n"
+              "targetp = 82, realp = 89, result = -0.500000\n");
+    EXPECT_EQ(lines(readText(dir.path / "data.txt")).size(), 3U);
+    EXPECT_EQ(lines(readText(dir.path / "fft.txt")).size(), 2U);
+    EXPECT_EQ(lines(readText(dir.path / "log.txt")).size(), 9U);
+}
+
+TEST(AnalyzeTool, TunerTakesTheStringOption) {
+    TempDir dir;
+    writeU8Wav(dir.path / "a.wav", sineBytes(103.0, 2048));
+    const auto outcome = runTool(dir.path, {"--engine", "tuner", "--string", "1", "a.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "0 setStringTune <number>0.5</number>\n");
+}
+
+TEST(AnalyzeTool, RecognizerPrintsOnlyTheBlocksWithATone) {
+    TempDir dir;
+    auto bytes = toneBytes(82.41, 1024);
+    bytes.resize(2 * 1024, 128);
+    const auto a = toneBytes(110.0, 1024);
+    bytes.insert(bytes.end(), a.begin(), a.end());
+    writeU8Wav(dir.path / "tones.wav", bytes);
+
+    const auto outcome = runTool(dir.path, {"--engine", "recognizer", "tones.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "0 setTone <number>1</number>\n"
+                           "2 setTone <number>2</number>\n");
+    EXPECT_EQ(lines(readText(dir.path / "data.txt")).size(), 3U);
+    EXPECT_EQ(lines(readText(dir.path / "statistic.txt")).size(), 4U);
+}
+
+TEST(AnalyzeTool, ResamplesACdQualityStereoFile) {
+    TempDir dir;
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open((dir.path / "cd.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    std::vector<short> frames(2 * 44100 * 2);
+    for (std::size_t i = 0; i < frames.size() / 2; ++i) {
+        const double x = std::sin(2.0 * std::numbers::pi * 110.0 * static_cast<double>(i) / 44100.0);
+        frames[2 * i] = frames[2 * i + 1] = static_cast<short>(std::lround(12000.0 * x));
+    }
+    EXPECT_EQ(sf_writef_short(file, frames.data(), 2 * 44100), 2 * 44100);
+    sf_close(file);
+
+    const auto outcome = runTool(dir.path, {"--engine", "tuner", "--string", "1", "cd.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "0 setStringTune <number>0</number>\n"
+                           "1 setStringTune <number>0</number>\n");
+}
+
+TEST(AnalyzeTool, BadOptionsAndUnreadableFilesExitWithTwo) {
+    TempDir dir;
+    writeU8Wav(dir.path / "ok.wav", sineBytes(82.0, 2048));
+    {
+        std::ofstream text(dir.path / "text.wav");
+        text << "this is not a sound file\n";
+    }
+    const std::vector<std::vector<std::string>> bad{
+        {"--engine", "tuner", "missing.wav"},
+        {"--engine", "tuner", "text.wav"},
+        {"--engine", "metronome", "ok.wav"},
+        {"--engine", "tuner", "--string", "6", "ok.wav"},
+        {"--engine", "tuner", "--string", "-1", "ok.wav"},
+        {"--engine", "tuner"},
+        {"ok.wav"},
+        {"--engine", "tuner", "--frobnicate", "ok.wav"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        const auto outcome = runTool(dir.path, args);
+        EXPECT_EQ(outcome.exitCode, 2) << joined;
+        EXPECT_FALSE(outcome.err.empty()) << joined;
+        EXPECT_EQ(outcome.out, "") << joined;
+    }
+    EXPECT_FALSE(fs::exists(dir.path / "data.txt"));  // nothing was analysed
+    const auto missing = runTool(dir.path, {"--engine", "tuner", "missing.wav"});
+    EXPECT_NE(missing.err.find("missing.wav"), std::string::npos) << missing.err;
+}
+
+}  // namespace
