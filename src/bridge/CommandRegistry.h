@@ -21,8 +21,10 @@ public:
     FunctionCommand* find(const std::string& name) const;
     std::size_t size() const { return commands_.size(); }
 
-    // Parses the request, runs the command of that name and gives its value, as XML, to
-    // control->SetReturnValue exactly once; an unknown name is answered "<null/>".
+    // Parses the request, runs the command of that name (beforeExecute, execute, the reply,
+    // afterExecute) and gives its value, as XML, to control->SetReturnValue exactly once; an
+    // unknown or empty name is answered "<null/>". If the command throws before the reply,
+    // the reply is "<null/>" and the exception goes on to the caller.
     void dispatch(const std::string& request);
 
     FlashControl* control = nullptr;  // not owned

@@ -19,7 +19,8 @@ public:
     bool hasEventHandler(const std::string& name, const EventHandler* handler) const;
     // The name's handlers, made empty first if the name has none.
     Handlers& handlersFor(const std::string& name);
-    // Calls the handlers under the call's exact name, in order, each to completion.
+    // Calls the handlers under the call's exact name, in order, each to completion. A handler
+    // added meanwhile is first called at the next raise.
     void raiseEvent(FunctionCall& event);
 
 private:

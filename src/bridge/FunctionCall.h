@@ -1,7 +1,9 @@
 #pragma once
 // One call by name with its arguments: a movie's request, a host-to-movie call, or an event
 // raised inside the host.
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/Param.h"
@@ -28,7 +30,8 @@ public:
     std::string argumentsToXml() const;
     // <invoke name="NAME" returntype="xml"><arguments>ARGS</arguments></invoke>, unescaped.
     std::string toXml() const;
-    // Sends this call to the movie through the registry's control and returns the reply value.
+    // Sends this call to the movie through the registry's control and returns the reply value
+    // (null when the registry has no control).
     Param invoke(CommandRegistry& registry) const;
 
     // Texts longer than this are not parsed at all (they name nothing).

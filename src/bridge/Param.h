@@ -18,12 +18,15 @@ public:
 
     Param() = default;                      // null
     explicit Param(std::string text);       // a string value holding a copy
+    // Also a string value: without it a literal would pick the boolean constructor.
+    explicit Param(const char* text) : Param(std::string(text ? text : "")) {}
     explicit Param(bool value);             // a boolean value
     // Copies are deep: the copy owns its own maps, so a copy can be handed to another thread.
     Param(const Param& other);
     Param& operator=(const Param& other);
-    Param(Param&&) noexcept = default;
-    Param& operator=(Param&&) noexcept = default;
+    // A moved-from value is null.
+    Param(Param&& other) noexcept;
+    Param& operator=(Param&& other) noexcept;
     ~Param();
 
     std::int32_t type() const { return type_; }
@@ -43,16 +46,22 @@ public:
     std::string getString() const;
     FlashObject* getObject() const;  // the map of an object or array value
 
-    // The value's XML form: <null/>, <true/>, <number>%g</number>, <string>text</string>, ...
-    // Nothing is escaped.
+    // The value's XML form: <null/>, <true/>, <false/>, <number>%g</number> (classic locale),
+    // <string>text</string>, <object>/<array> holding <property id="key">value</property> in
+    // key order. Nothing is escaped.
     std::string toXml() const;
-    // Fills this value from a node of a parsed document (names matched without regard to case).
-    // Nesting deeper than kMaxDepth reads as null.
+    // Fills this value from a node of a parsed document: the node's name, without regard to
+    // case, picks the kind; any other name (null among them) gives null. A number is strtod of
+    // the first child's text, a string that text as TinyXML delivered it. A node without
+    // children gives 0, the empty string or an empty map; a property without a child holds
+    // null, and so does a null node. Ill-formed UTF-8 (from character references) becomes U+FFFD.
     void fromXml(const TiXmlNode* node);
-    // Fills this value from a whole XML text; its first element decides. Never fails.
+    // Fills this value from a whole XML text: its first element decides, and a text without an
+    // element, or longer than FunctionCall::kMaxRequestBytes, gives null. Never fails.
     void parseXml(const std::string& text);
 
-    // Values nested deeper than this (objects in objects ...) read as null.
+    // A value inside this many enclosing objects or arrays reads, and writes, as null; so no
+    // value recurses without end, even one that was made to contain itself.
     static constexpr int kMaxDepth = 64;
 
 private:
