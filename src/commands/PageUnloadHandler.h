@@ -1,0 +1,27 @@
+#pragma once
+// Stops every audio engine and any playing sound before the page is replaced.
+#include "bridge/EventHandler.h"
+
+namespace tunewick {
+
+class WavRecorder;
+class NoteRecognizer;
+class StringTuner;
+class SoundPlayer;
+
+class PageUnloadHandler final : public EventHandler {
+public:
+    PageUnloadHandler(WavRecorder& recorder, NoteRecognizer& recognizer, StringTuner& tuner,
+                      SoundPlayer& player);
+    // Stops the recorder (finishing its file), the recognizer, the tuner, then purges playback.
+    // Each step runs whatever the one before it did.
+    void handleEvent(FunctionCall* event) override;
+
+private:
+    WavRecorder& recorder_;
+    NoteRecognizer& recognizer_;
+    StringTuner& tuner_;
+    SoundPlayer& player_;
+};
+
+}  // namespace tunewick
