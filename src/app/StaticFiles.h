@@ -1,0 +1,52 @@
+#pragma once
+// Maps the player's and the movies' URLs to files, and movie files back to URLs.
+//   "/"            -> <programDir>/web/player/index.html
+//   "/player/..."  -> <programDir>/web/player/...
+//   "/movies/..."  -> <programDir>/data/...
+// No request can reach a file outside those two folders, however it is encoded: the path is
+// decoded exactly once, anything suspicious is refused, and the real (symlink-free) path of
+// the file must still lie inside its folder.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace tunewick {
+
+// Decodes %XX escapes once. Returns nothing for a malformed escape ("%", "%4", "%zz").
+std::optional<std::string> percentDecode(std::string_view text);
+
+// Escapes every byte but the unreserved ones (letters, digits, "-._~") of one path segment.
+std::string percentEncodeSegment(std::string_view segment);
+
+// The Content-Type for a file name, by its extension (case-insensitive);
+// "application/octet-stream" for anything unknown.
+std::string contentTypeFor(const std::filesystem::path& file);
+
+// The URL under which the movie file at moviePath is served ("/movies/<relative path>"), or
+// nothing when the file does not lie in <programDir>/data. A relative moviePath is taken
+// relative to programDir. Works on the names only: the file need not exist.
+std::optional<std::string> movieUrl(const std::filesystem::path& programDir, const std::string& moviePath);
+
+class StaticFiles {
+public:
+    struct Found {
+        std::filesystem::path file;  // canonical path of a regular file inside its folder
+        std::string contentType;
+    };
+    struct Refused {
+        int status;  // 400 for a malformed or suspicious path, 404 for anything not served
+    };
+
+    explicit StaticFiles(std::filesystem::path programDir);
+
+    // Resolves a request target (path, optionally followed by "?query"). Thread-safe.
+    std::variant<Found, Refused> resolve(std::string_view target) const;
+
+private:
+    std::filesystem::path playerDir_;
+    std::filesystem::path moviesDir_;
+};
+
+}  // namespace tunewick
