@@ -40,6 +40,23 @@ public:
         }
     }
 
+    // Runs the messages queued so far on the calling thread and returns how many ran
+    // (for tests, which play the dialog's thread themselves).
+    int runPending() {
+        int ran = 0;
+        for (;;) {
+            Message next;
+            {
+                std::lock_guard lock(mutex_);
+                if (quit_ || messages_.empty()) return ran;
+                next = std::move(messages_.front());
+                messages_.pop_front();
+            }
+            next();
+            ++ran;
+        }
+    }
+
     // Ends run() after the message being run; messages still queued are discarded.
     void quit(int code) {
         {
