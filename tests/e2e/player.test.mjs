@@ -30,9 +30,9 @@ class ScriptedSocket {
   deliver(message) {
     this.onmessage({ data: typeof message === 'string' ? message : JSON.stringify(message) });
   }
-  drop() {
+  drop(code = 1006) {
     this.closed = true;
-    this.onclose();
+    this.onclose({ code });
   }
 }
 
@@ -59,7 +59,7 @@ function makeBridge() {
     },
     load: (layer, url) => events.push(['load', layer, url]),
     alert: (caption, text) => events.push(['alert', caption, text]),
-    exit: () => events.push(['exit']),
+    exit: (reason) => events.push(reason === 'exit' ? ['exit'] : ['exit', reason]),
     connection: (up) => events.push(['connection', up]),
   });
   const runTimers = () => {
@@ -249,4 +249,16 @@ test('exit ends everything: pending calls read null, nothing reconnects, later c
   // A second exit changes nothing.
   sockets[0].deliver({ type: 'exit' });
   assert.equal(events.filter((e) => e[0] === 'exit').length, 1);
+});
+
+test('a window taken over by another one stops for good instead of taking it back', async () => {
+  const { bridge, sockets, events, runTimers } = makeBridge();
+  bridge.start();
+  sockets[0].open();
+  const pending = bridge.send(EI.invokeXml('getHistoryInfo', []));
+  sockets[0].drop(4000);
+  assert.equal(await pending, '<null/>');
+  assert.deepEqual(events.at(-1), ['exit', 'replaced']);
+  assert.deepEqual(runTimers(), [], 'no reconnect is scheduled');
+  assert.equal(sockets.length, 1);
 });

@@ -87,8 +87,13 @@
       socket.onmessage = (event) => {
         if (this.socket === socket) this.receive(event.data);
       };
-      socket.onclose = () => {
+      socket.onclose = (event) => {
         if (this.socket !== socket) return;
+        // Another window took over: reconnecting would only take it back and forth.
+        if (event && event.code === Bridge.REPLACED_CODE) {
+          this.end('replaced');
+          return;
+        }
         this.socket = null;
         this.open = false;
         this.dropSentCalls();
@@ -242,8 +247,8 @@
       this.post({ type: 'return', id, value });
     }
 
-    /** The program has ended: no more calls, no reconnecting. */
-    end() {
+    /** The program has ended (or another window took over): no more calls, no reconnecting. */
+    end(reason = 'exit') {
       if (this.ended) return;
       this.ended = true;
       if (this.retryTimer !== null) this.options.clearTimeout(this.retryTimer);
@@ -261,7 +266,7 @@
           // already closing
         }
       }
-      this.hook('exit');
+      this.hook('exit', reason);
     }
 
     hook(name, ...args) {
@@ -271,6 +276,7 @@
   }
   Bridge.FIRST_RETRY_MS = 250;
   Bridge.LAST_RETRY_MS = 2000;
+  Bridge.REPLACED_CODE = 4000;
 
   // ---------------------------------------------------------------- the page
 
@@ -335,9 +341,14 @@
       }
     }
 
-    function showEnded() {
+    function showEnded(reason) {
       document.getElementById('ended').hidden = false;
       status.hidden = true;
+      if (reason === 'replaced') {
+        document.getElementById('ended-title').textContent = 'Tunewick is open in another window';
+        document.getElementById('ended-text').textContent = 'Carry on there; you can close this window.';
+        return;
+      }
       // Allowed when the window was opened by a script or in app mode; harmless otherwise.
       window.setTimeout(() => window.close(), 1500);
     }
