@@ -130,6 +130,7 @@ std::int32_t CaptureRing::lock(std::uint32_t offset, std::uint32_t length,
     *second = head < length ? bytes_.data() : nullptr;
     *secondLength = length - head;
     locked_.push_back(Locked{offset, length, *first});
+    if (lockRequests_.size() == kRecordedLocks) lockRequests_.pop_front();
     lockRequests_.emplace_back(offset, length);
     return status::kOk;
 }
@@ -156,7 +157,7 @@ std::size_t CaptureRing::outstandingLocks() const {
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> CaptureRing::lockRequests() const {
     std::lock_guard lock(mutex_);
-    return lockRequests_;
+    return {lockRequests_.begin(), lockRequests_.end()};
 }
 
 RingCaptureBuffer::RingCaptureBuffer(std::shared_ptr<CaptureRing> ring) : ring_(std::move(ring)) {}

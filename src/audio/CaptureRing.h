@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -50,7 +51,10 @@ public:
     std::int32_t unlock(const std::uint8_t* first, std::uint32_t firstLength,
                         const std::uint8_t* second, std::uint32_t secondLength);
     std::size_t outstandingLocks() const;
+    // The latest locks (offset, length), oldest first; only the last kRecordedLocks are kept,
+    // so a ring that captures for hours does not grow.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> lockRequests() const;
+    static constexpr std::size_t kRecordedLocks = 256;
 
 private:
     struct Locked {
@@ -71,7 +75,7 @@ private:
     std::uint32_t capture_ = 0;
     std::uint32_t read_ = 0;
     std::vector<Locked> locked_;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> lockRequests_;
+    std::deque<std::pair<std::uint32_t, std::uint32_t>> lockRequests_;
 };
 
 // A CaptureBuffer whose state is a CaptureRing shared with the device that made it.
