@@ -20,6 +20,7 @@
 #include "audio/NoteRecognizer.h"
 #include "audio/StringTuner.h"
 #include "navigation/Navigation.h"
+#include "../support/RecordingReporter.h"
 
 namespace tunewick {
 namespace {
@@ -53,16 +54,6 @@ public:
     std::vector<std::string> replies;
     std::mutex mutex;
     std::vector<std::string> calls;
-};
-
-class RecordingReporter final : public Reporter {
-public:
-    void report(const std::string& caption, const std::string& text) override {
-        std::lock_guard lock(mutex);
-        reports.push_back(caption + ": " + text);
-    }
-    std::mutex mutex;
-    std::vector<std::string> reports;
 };
 
 class CountingPlayer final : public SoundPlayer {
@@ -131,7 +122,7 @@ TEST_F(DialogTest, StartsWithTheStartMovieAndAnEmptyHistory) {
     EXPECT_EQ(queue_.runPending(), 0);
     EXPECT_TRUE(control_.callsSoFar().empty());
     EXPECT_EQ(dialog_->tuner()->stringIndex(), 0);
-    EXPECT_TRUE(reporter_.reports.empty());
+    EXPECT_TRUE(reporter_.reports().empty());
 }
 
 TEST_F(DialogTest, APageSwitchHappensAfterTheReplyBetweenUnloadAndLoad) {
@@ -237,7 +228,7 @@ TEST(DialogWithoutMicrophone, StartsQuietlyAndItsStartsDoNothing) {
     EXPECT_FALSE(dialog.recorder().isRunning());
     EXPECT_FALSE(dialog.tuner()->isRunning());
     EXPECT_EQ(control.movieCalls("stopRecorder"), "<null/>");
-    EXPECT_TRUE(reporter.reports.empty()) << "a missing microphone is not an initialisation error";
+    EXPECT_TRUE(reporter.reports().empty()) << "a missing microphone is not an initialisation error";
 }
 
 }  // namespace

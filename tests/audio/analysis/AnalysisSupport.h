@@ -10,6 +10,7 @@
 #include "bridge/DialogPoster.h"
 #include "bridge/FunctionCall.h"
 #include "bridge/Reporter.h"
+#include "../../support/RecordingReporter.h"
 
 namespace tunewick::testing {
 
@@ -34,22 +35,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> pages_;
     std::vector<FunctionCall> calls_;
-};
-
-class RecordingReporter final : public Reporter {
-public:
-    void report(const std::string& caption, const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        reports_.emplace_back(caption, text);
-    }
-    std::vector<std::pair<std::string, std::string>> reports() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::pair<std::string, std::string>> reports_;
 };
 
 // Makes a fresh temporary folder the current directory for its lifetime, then goes back and

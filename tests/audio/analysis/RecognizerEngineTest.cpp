@@ -169,7 +169,7 @@ TEST(RecognizerEngine, KeepsWorkingWhenTheDiagnosticFilesCannotBeCreated) {
 TEST(RecognizerEngine, WithoutADeviceStartFailsAndWritesNothing) {
     testing::ScopedWorkDir dir;
     testing::RecordingPoster poster;
-    testing::RecordingReporter reporter;
+    RecordingReporter reporter;
     NoteRecognizer engine(ScriptedCaptureDevice::noDevice(), reporter, poster);
     EXPECT_TRUE(reporter.reports().empty());  // a missing device is not an initialisation error
     EXPECT_LT(engine.start(), 0);

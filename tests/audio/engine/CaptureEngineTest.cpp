@@ -14,7 +14,6 @@ namespace {
 
 using test::eventually;
 using test::pattern;
-using test::RecordingReporter;
 using test::TestEngine;
 using Op = ScriptedCaptureDevice::Operation;
 

@@ -20,34 +20,9 @@
 
 #include "audio/CaptureEngine.h"
 #include "bridge/Reporter.h"
+#include "../../support/RecordingReporter.h"
 
 namespace tunewick::test {
-
-class RecordingReporter final : public Reporter {
-public:
-    void report(const std::string& caption, const std::string& text) override {
-        {
-            std::lock_guard lock(mutex_);
-            reports_.emplace_back(caption, text);
-        }
-        changed_.notify_all();
-    }
-    std::vector<std::pair<std::string, std::string>> reports() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-    // Waits (bounded, as a safety net against a hang) until `count` reports came.
-    bool waitForReports(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20),
-                                 [&] { return reports_.size() >= count; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::pair<std::string, std::string>> reports_;
-};
 
 // Polls `done` until it holds; false after a generous deadline (a hang, not a slow machine).
 inline bool eventually(const std::function<bool()>& done) {

@@ -16,7 +16,6 @@ namespace {
 
 using test::eventually;
 using test::pattern;
-using test::RecordingReporter;
 using test::TestEngine;
 using test::TempDir;
 using Mode = WavFileCaptureDevice::Mode;

@@ -15,7 +15,6 @@ using test::eventually;
 using test::le32;
 using test::pattern;
 using test::readFile;
-using test::RecordingReporter;
 using test::TempDir;
 using Op = ScriptedCaptureDevice::Operation;
 

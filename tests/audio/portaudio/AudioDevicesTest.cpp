@@ -108,7 +108,7 @@ TEST(PortAudioCaptureDevice, NoInputMeansNoDeviceAndTheEnginesStartFails) {
     const auto named = PortAudioCaptureDevice::factory("no such microphone 4f1c");
     EXPECT_EQ(named(), nullptr);
 
-    testing::NullReporter reporter;
+    RecordingReporter reporter;
     testing::CollectingEngine engine(CaptureConfig::tuner(), named, reporter);
     EXPECT_EQ(engine.initialize(), status::kNothingDone);
     EXPECT_FALSE(engine.hasDevice());

@@ -98,7 +98,7 @@ protected:
     }
     static const PulseServer& server() { return *server_; }
 
-    testing::NullReporter reporter_;
+    RecordingReporter reporter_;
 
 private:
     static std::unique_ptr<PulseServer> server_;

@@ -14,24 +14,9 @@
 #include "audio/PortAudioCaptureDevice.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Reporter.h"
+#include "../../support/RecordingReporter.h"
 
 namespace tunewick::testing {
-
-class NullReporter final : public Reporter {
-public:
-    void report(const std::string& caption, const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        reports_.emplace_back(caption, text);
-    }
-    std::vector<std::pair<std::string, std::string>> reports() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::pair<std::string, std::string>> reports_;
-};
 
 class CallRecorder final : public DialogPoster {
 public:
