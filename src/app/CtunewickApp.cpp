@@ -18,6 +18,7 @@
 #include "app/MessageQueue.h"
 #include "app/PlayerReporter.h"
 #include "app/WebControl.h"
+#include "audio/AudioDevices.h"
 #include "audio/PortAudioCaptureDevice.h"
 #include "audio/PortAudioSoundPlayer.h"
 #include "audio/WavFileCaptureDevice.h"
@@ -35,6 +36,17 @@ std::string programDirectory() {
     std::string dir = fs::weakly_canonical(exe, error).parent_path().string();
     if (dir.empty() || dir.back() != '/') dir += '/';
     return dir;
+}
+
+// The name of the device that a name from the command line (empty: the default) picks, for
+// the startup output; an explanation when there is none.
+std::string chosenDevice(AudioDirection direction, const std::string& wanted) {
+    PortAudioSession session;
+    const auto device = findAudioDevice(listAudioDevices(session), direction, wanted);
+    if (device) return device->name;
+    const char* what = direction == AudioDirection::input ? "microphone" : "sound output";
+    if (wanted.empty()) return std::string("none (no ") + what + " found)";
+    return "none (no single " + std::string(what) + " matches \"" + wanted + "\"; see --list-devices)";
 }
 
 // Turns SIGINT and SIGTERM into an orderly end of the dialog. The signals are blocked in every
@@ -92,7 +104,7 @@ int CtunewickApp::InitInstance(const Options& options) {
         microphoneName = "the file " + options.inputFile;
     } else {
         microphone = PortAudioCaptureDevice::factory(options.inputDevice);
-        microphoneName = options.inputDevice.empty() ? "the default input device" : options.inputDevice;
+        microphoneName = chosenDevice(AudioDirection::input, options.inputDevice);
     }
     PortAudioSoundPlayer speakers(options.outputDevice);
 
@@ -108,6 +120,7 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     std::cout << "Tunewick is running at " << control->url() << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;
+    std::cout << "Sound output: " << chosenDevice(AudioDirection::output, options.outputDevice) << std::endl;
 
     BrowserLauncher browser;
     if (options.openBrowser) browser.open(control->url());
