@@ -80,25 +80,12 @@ std::optional<ToneIndicators> analyzeToneBlock(SpectrumSetup& setup, std::span<c
 }
 
 NoteRecognizer::NoteRecognizer(CaptureDeviceFactory openDevice, Reporter& reporter, DialogPoster& poster)
-    : CaptureEngine(CaptureConfig{kSampleRate, kBlockSize, kNotifications}, std::move(openDevice), reporter),
-      poster_(poster),
-      setup_(static_cast<std::int32_t>(kBlockSize), 10, 50.0, static_cast<std::int32_t>(kSampleRate)),
-      spectrum_(kBlockSize, 0.0),
-      samples_(kBlockSize, 0.0) {
-    if (status::failed(initialize())) {
-        this->reporter().report("Wav Recorder", "Error initializing Wav Recorder.");
-    }
-}
+    : AnalysingEngine(CaptureConfig{kSampleRate, kBlockSize, kNotifications}, 10, std::move(openDevice), reporter,
+                      poster, "setTone") {}
 
 NoteRecognizer::~NoteRecognizer() {
     stop();
     release();
-}
-
-std::int32_t NoteRecognizer::prepareStart() {
-    const auto failures = files_.open();
-    if (!failures.empty()) std::fprintf(stderr, "%s\n", describeDiagnosticFailures(failures).c_str());
-    return status::kOk;
 }
 
 std::int32_t NoteRecognizer::consume(const std::uint8_t* first, std::uint32_t firstLength,
@@ -117,15 +104,10 @@ std::int32_t NoteRecognizer::consume(const std::uint8_t* first, std::uint32_t fi
     if (tone == 0) return status::kOk;
 
     files_.print(DiagnosticFiles::Statistic, "%d\n", static_cast<int>(tone));
-    if (!call_.arguments.empty()) call_.arguments.erase(call_.arguments.begin());
     Param value;
     value.setNumber(static_cast<double>(tone));
-    call_.arguments.push_back(std::move(value));
-    // The dialog gets its own copy: the next block can never change a report on its way.
-    poster_.postCallSwfFunction(call_);
+    report(std::move(value));
     return status::kOk;
 }
-
-void NoteRecognizer::finish() { files_.close(); }
 
 }  // namespace tunewick

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "audio/AnalysingEngine.h"
 #include "audio/CaptureEngine.h"
 #include "audio/DiagnosticFiles.h"
 #include "audio/Spectrum.h"
@@ -45,7 +46,7 @@ std::optional<ToneIndicators> analyzeToneBlock(SpectrumSetup& setup, std::span<c
                                                std::span<double> samples, std::span<double> spectrum,
                                                DiagnosticFiles& files);
 
-class NoteRecognizer final : public CaptureEngine {
+class NoteRecognizer final : public AnalysingEngine {
 public:
     static constexpr std::uint32_t kSampleRate = 2048;
     static constexpr std::uint32_t kBlockSize = 1024;
@@ -56,25 +57,9 @@ public:
     NoteRecognizer(CaptureDeviceFactory openDevice, Reporter& reporter, DialogPoster& poster);
     ~NoteRecognizer() override;  // stops and releases
 
-    // The record of the last reported tone ("setTone", empty until the first report, then one
-    // number). Read it only while the engine is idle: the capture thread changes it.
-    const FunctionCall& call() const { return call_; }
-    // The spectrum of the last analysed block; also only while idle.
-    std::span<const double> spectrum() const { return spectrum_; }
-
 protected:
-    std::int32_t prepareStart() override;
     std::int32_t consume(const std::uint8_t* first, std::uint32_t firstLength,
                          const std::uint8_t* second, std::uint32_t secondLength) override;
-    void finish() override;
-
-private:
-    DialogPoster& poster_;
-    SpectrumSetup setup_;
-    std::vector<double> spectrum_;
-    std::vector<double> samples_;
-    DiagnosticFiles files_;
-    FunctionCall call_{"setTone"};
 };
 
 }  // namespace tunewick

@@ -59,15 +59,8 @@ std::optional<double> analyzeTuneBlock(SpectrumSetup& setup, std::span<const std
 }
 
 StringTuner::StringTuner(CaptureDeviceFactory openDevice, Reporter& reporter, DialogPoster& poster)
-    : CaptureEngine(CaptureConfig{kSampleRate, kBlockSize, kNotifications}, std::move(openDevice), reporter),
-      poster_(poster),
-      setup_(static_cast<std::int32_t>(kBlockSize), 11, 50.0, static_cast<std::int32_t>(kSampleRate)),
-      spectrum_(kBlockSize, 0.0),
-      samples_(kBlockSize, 0.0) {
-    if (status::failed(initialize())) {
-        this->reporter().report("Wav Recorder", "Error initializing Wav Recorder.");
-    }
-}
+    : AnalysingEngine(CaptureConfig{kSampleRate, kBlockSize, kNotifications}, 11, std::move(openDevice), reporter,
+                      poster, "setStringTune") {}
 
 StringTuner::~StringTuner() {
     stop();
@@ -78,12 +71,6 @@ bool StringTuner::setStringIndex(std::int32_t index) {
     if (index < 0 || index >= kStringCount) return false;
     stringIndex_.store(index);
     return true;
-}
-
-std::int32_t StringTuner::prepareStart() {
-    const auto failures = files_.open();
-    if (!failures.empty()) std::fprintf(stderr, "%s\n", describeDiagnosticFailures(failures).c_str());
-    return status::kOk;
 }
 
 std::int32_t StringTuner::consume(const std::uint8_t* first, std::uint32_t firstLength,
@@ -99,15 +86,10 @@ std::int32_t StringTuner::consume(const std::uint8_t* first, std::uint32_t first
         analyzeTuneBlock(setup_, std::span(first, kBlockSize), samples_, spectrum_, files_, stringIndex);
 
     // Every block replaces the previous value and is reported, measured or not.
-    if (!call_.arguments.empty()) call_.arguments.erase(call_.arguments.begin());
     Param value;  // null below the gate
     if (result) value.setNumber(*result);
-    call_.arguments.push_back(std::move(value));
-    // The dialog gets its own copy: the next block can never change a report on its way.
-    poster_.postCallSwfFunction(call_);
+    report(std::move(value));
     return status::kOk;
 }
-
-void StringTuner::finish() { files_.close(); }
 
 }  // namespace tunewick

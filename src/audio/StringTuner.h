@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "audio/AnalysingEngine.h"
 #include "audio/CaptureEngine.h"
 #include "audio/DiagnosticFiles.h"
 #include "audio/Spectrum.h"
@@ -41,7 +42,7 @@ std::optional<double> analyzeTuneBlock(SpectrumSetup& setup, std::span<const std
                                        std::span<double> samples, std::span<double> spectrum,
                                        DiagnosticFiles& files, std::int32_t stringIndex);
 
-class StringTuner final : public CaptureEngine {
+class StringTuner final : public AnalysingEngine {
 public:
     static constexpr std::uint32_t kSampleRate = 2048;
     static constexpr std::uint32_t kBlockSize = 2048;
@@ -57,26 +58,12 @@ public:
     bool setStringIndex(std::int32_t index);
     std::int32_t stringIndex() const { return stringIndex_.load(); }
 
-    // The record of the last block ("setStringTune" with one number or null; empty before the
-    // first block). Read it only while the engine is idle: the capture thread changes it.
-    const FunctionCall& call() const { return call_; }
-    // The spectrum of the last analysed block; also only while idle.
-    std::span<const double> spectrum() const { return spectrum_; }
-
 protected:
-    std::int32_t prepareStart() override;
     std::int32_t consume(const std::uint8_t* first, std::uint32_t firstLength,
                          const std::uint8_t* second, std::uint32_t secondLength) override;
-    void finish() override;
 
 private:
-    DialogPoster& poster_;
-    SpectrumSetup setup_;
-    std::vector<double> spectrum_;
-    std::vector<double> samples_;
-    DiagnosticFiles files_;
     std::atomic<std::int32_t> stringIndex_{0};
-    FunctionCall call_{"setStringTune"};
 };
 
 }  // namespace tunewick

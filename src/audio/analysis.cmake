@@ -2,5 +2,6 @@
 target_sources(tunewick_audio PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Spectrum.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DiagnosticFiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AnalysingEngine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/NoteRecognizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StringTuner.cpp)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <unistd.h>
 #include <mutex>
@@ -31,6 +32,7 @@ class FakeControl final : public FlashControl {
 public:
     void LoadMovie(std::int32_t layer, const std::string& url) override {
         loads.push_back(std::to_string(layer) + " " + url);
+        if (afterLoad) afterLoad();
     }
     std::string CallFunction(const std::string& request) override {
         std::lock_guard lock(mutex);
@@ -50,6 +52,7 @@ public:
         return calls;
     }
 
+    std::function<void()> afterLoad;  // runs once the start movie is asked for
     std::vector<std::string> loads;
     std::vector<std::string> replies;
     std::mutex mutex;
@@ -179,11 +182,11 @@ TEST_F(DialogTest, EngineReportsReachTheMovieAsCallsAndAPageSwitchStopsTheEngine
 }
 
 TEST_F(DialogTest, ExitAnswersThenEndsTheLoop) {
-    std::thread movie([&] {
+    // The movie can only call once the dialog is up: the start movie's load comes last.
+    control_.afterLoad = [&] {
         queue_.post([&] { control_.movieCalls("exit", "<number>1</number>"); });
-    });
+    };
     const int code = dialog_->DoModal();
-    movie.join();
     EXPECT_EQ(code, 1);
     ASSERT_FALSE(control_.replies.empty());
     EXPECT_EQ(control_.replies.back(), "<null/>");

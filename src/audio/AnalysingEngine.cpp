@@ -1,0 +1,37 @@
+#include "audio/AnalysingEngine.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "audio/Status.h"
+
+namespace tunewick {
+
+AnalysingEngine::AnalysingEngine(CaptureConfig config, std::int32_t log2Size, CaptureDeviceFactory openDevice,
+                                 Reporter& reporter, DialogPoster& poster, std::string functionName)
+    : CaptureEngine(config, std::move(openDevice), reporter),
+      setup_(static_cast<std::int32_t>(config.blockSize), log2Size, 50.0, static_cast<std::int32_t>(config.sampleRate)),
+      spectrum_(config.blockSize, 0.0),
+      samples_(config.blockSize, 0.0),
+      poster_(poster),
+      call_(std::move(functionName)) {
+    if (status::failed(initialize())) {
+        this->reporter().report("Wav Recorder", "Error initializing Wav Recorder.");
+    }
+}
+
+std::int32_t AnalysingEngine::prepareStart() {
+    const auto failures = files_.open();
+    if (!failures.empty()) std::fprintf(stderr, "%s\n", describeDiagnosticFailures(failures).c_str());
+    return status::kOk;
+}
+
+void AnalysingEngine::finish() { files_.close(); }
+
+void AnalysingEngine::report(Param value) {
+    if (!call_.arguments.empty()) call_.arguments.erase(call_.arguments.begin());
+    call_.arguments.push_back(std::move(value));
+    poster_.postCallSwfFunction(call_);
+}
+
+}  // namespace tunewick
