@@ -15,7 +15,7 @@
 
 #include "audio/DiagnosticFiles.h"
 #include "audio/NoteRecognizer.h"
-#include "audio/Spectrum.h"
+#include "audio/FourierAnalysis.h"
 #include "audio/StringTuner.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "audio/AnalysingEngine.h"
 #include "audio/CaptureEngine.h"
 #include "audio/DiagnosticFiles.h"
-#include "audio/Spectrum.h"
+#include "audio/FourierAnalysis.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/FunctionCall.h"
 #include "bridge/Reporter.h"

@@ -3,7 +3,7 @@
 add_executable(audio_analysis_test
   ${CMAKE_CURRENT_LIST_DIR}/analysis/AnalysisSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/analysis/TestSignals.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/analysis/SpectrumTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/analysis/FourierAnalysisTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/analysis/DecisionTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/analysis/DiagnosticFilesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/analysis/RecognizerEngineTest.cpp

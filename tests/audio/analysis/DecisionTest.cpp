@@ -12,7 +12,7 @@
 #include "TestSignals.h"
 #include "audio/DiagnosticFiles.h"
 #include "audio/NoteRecognizer.h"
-#include "audio/Spectrum.h"
+#include "audio/FourierAnalysis.h"
 #include "audio/StringTuner.h"
 
 namespace tunewick {

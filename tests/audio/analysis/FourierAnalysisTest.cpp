@@ -1,4 +1,4 @@
-#include "audio/Spectrum.h"
+#include "audio/FourierAnalysis.h"
 
 #include <gtest/gtest.h>
 
