@@ -170,8 +170,7 @@ void TestPlayer::sendText(const std::string& text) {
     runUntil(ioc_, done, 5s, [&] { beast::get_lowest_layer(ws_).socket().close(); });
 }
 
-std::optional<nlohmann::json> TestPlayer::receive(std::chrono::milliseconds limit) {
-    beast::error_code ec;
+bool TestPlayer::readWithin(std::chrono::milliseconds limit, beast::error_code& ec) {
     bool done = false;
     ws_.async_read(buffer_, [&](const beast::error_code& readError, std::size_t) {
         ec = readError;
@@ -182,7 +181,12 @@ std::optional<nlohmann::json> TestPlayer::receive(std::chrono::milliseconds limi
         timedOut = true;
         beast::get_lowest_layer(ws_).socket().close();
     });
-    if (timedOut || ec) return std::nullopt;
+    return !timedOut;
+}
+
+std::optional<nlohmann::json> TestPlayer::receive(std::chrono::milliseconds limit) {
+    beast::error_code ec;
+    if (!readWithin(limit, ec) || ec) return std::nullopt;
     const std::string text = beast::buffers_to_string(buffer_.data());
     buffer_.consume(buffer_.size());
     return nlohmann::json::parse(text);
@@ -194,17 +198,7 @@ int TestPlayer::waitClosed(std::chrono::milliseconds limit) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms) return -2;
         beast::error_code ec;
-        bool done = false;
-        ws_.async_read(buffer_, [&](const beast::error_code& readError, std::size_t) {
-            ec = readError;
-            done = true;
-        });
-        bool timedOut = false;
-        runUntil(ioc_, done, left, [&] {
-            timedOut = true;
-            beast::get_lowest_layer(ws_).socket().close();
-        });
-        if (timedOut) return -2;
+        if (!readWithin(left, ec)) return -2;
         buffer_.consume(buffer_.size());
         if (ec == websocket::error::closed) return ws_.reason().code;
         if (ec) return -1;

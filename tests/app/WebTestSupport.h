@@ -80,6 +80,10 @@ public:
     bool isOpen() const { return ws_.is_open(); }
 
 private:
+    // Reads one frame into buffer_; false when none came within `limit` (the socket is then
+    // closed), else true with the read's outcome in `ec`.
+    bool readWithin(std::chrono::milliseconds limit, boost::beast::error_code& ec);
+
     boost::asio::io_context ioc_;
     boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
     boost::beast::flat_buffer buffer_;
