@@ -86,6 +86,8 @@ test('record, stop and play: the clock runs while recording and the file is a co
 test('exit while recording ends the host cleanly and finishes the file', async () => {
   await waitUntil(async () => (await deck()).record, 'the record button');
   await recorder.click('#record');
+  // A new take starts from zero, not from the last take's time.
+  assert.ok(seconds((await deck()).clock) < 1, 'the clock starts again from zero');
   await waitUntil(async () => {
     const now = await deck();
     return now.state === 'recording' && seconds(now.clock) >= 1;
