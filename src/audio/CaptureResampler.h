@@ -4,15 +4,19 @@
 // its anti-aliasing filter, so nothing above the engine's Nyquist frequency folds back into
 // the band the analysis looks at. Equal rates pass straight through.
 //
-// The filter is soxr's low-quality recipe (16-bit precision, far beyond 8-bit output) with
-// minimum phase and small transform blocks: at 2048 Hz soxr's steeper recipes hold samples
-// back for a quarter of a second or more, which the tuner would feel as lag.
+// From a device at four times the engine's rate or more, soxr brings the samples to four
+// times the engine's rate and a DecimatingFilter takes the last step: soxr's own filters for
+// so low a rate as 2048 Hz hold samples back for up to 20 ms, which the tuner would feel as
+// lag. soxr uses its low-quality recipe (16-bit precision, far beyond 8-bit output) with
+// minimum phase and small transform blocks, for the same reason.
 //
 // Not thread-safe: one thread (the capture worker) uses it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include "audio/DecimatingFilter.h"
 
 struct soxr;  // libsoxr's resampler state
 
@@ -30,7 +34,7 @@ public:
     CaptureResampler(const CaptureResampler&) = delete;
     CaptureResampler& operator=(const CaptureResampler&) = delete;
 
-    bool valid() const { return passThrough_ || soxr_ != nullptr; }
+    bool valid() const { return valid_; }
     double inputRate() const { return inputRate_; }
     double outputRate() const { return outputRate_; }
 
@@ -50,12 +54,15 @@ private:
         void operator()(::soxr* resampler) const;
     };
     void drain(const float* samples, std::size_t count, std::vector<std::uint8_t>& out);
+    void emit(const float* samples, std::size_t count, std::vector<std::uint8_t>& out);
 
     double inputRate_;
     double outputRate_;
-    bool passThrough_;
-    std::unique_ptr<::soxr, SoxrDeleter> soxr_;
-    std::vector<float> scratch_;
+    DecimatingFilter last_;                   // factor 1 where soxr does it all
+    std::unique_ptr<::soxr, SoxrDeleter> soxr_;  // none where the rates already agree
+    bool valid_ = false;
+    std::vector<float> scratch_;   // soxr's output
+    std::vector<float> filtered_;  // the last step's output
     std::uint64_t samplesIn_ = 0;
     std::uint64_t bytesOut_ = 0;
 };

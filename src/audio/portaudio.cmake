@@ -3,6 +3,7 @@
 target_sources(tunewick_audio PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AudioDevices.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CaptureResampler.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DecimatingFilter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PortAudioCaptureDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PortAudioSoundPlayer.cpp)
 target_link_libraries(tunewick_audio PUBLIC PkgConfig::PORTAUDIO PkgConfig::SOXR PkgConfig::SNDFILE)

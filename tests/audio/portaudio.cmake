@@ -15,6 +15,7 @@ target_link_libraries(tunewick_sound_test_support PUBLIC tunewick_audio)
 add_executable(audio_portaudio_test
   ${CMAKE_CURRENT_LIST_DIR}/portaudio/SpscQueueTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portaudio/CaptureResamplerTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/portaudio/DecimatingFilterTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portaudio/AudioDevicesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/portaudio/SoundPlayerTest.cpp)
 target_link_libraries(audio_portaudio_test PRIVATE tunewick_sound_test_support GTest::gtest_main)

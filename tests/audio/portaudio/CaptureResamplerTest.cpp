@@ -104,6 +104,27 @@ TEST(CaptureResampler, DoesNotFoldWhatLiesAboveTheEnginesNyquistFrequency) {
     }
 }
 
+// The resampler is fed as a sound server feeds the capture callback (a few milliseconds at a
+// time) and must not sit on what it was given: a block step waits for its last byte, so
+// whatever is held back here is lag the tuner shows.
+TEST(CaptureResampler, HoldsBackLittleOfWhatItWasGiven) {
+    for (auto [inRate, chunk] : {std::pair{48000.0, 107u}, std::pair{44100.0, 441u}, std::pair{48000.0, 32u}}) {
+        SCOPED_TRACE(inRate);
+        SCOPED_TRACE(chunk);
+        CaptureResampler resampler(inRate, 2048);
+        const auto in = sine(196.0, inRate, 3.0, 0.5);
+        std::vector<std::uint8_t> out;
+        double worstMs = 0.0;
+        for (std::size_t at = 0; at + chunk <= in.size(); at += chunk) {
+            resampler.process(in.data() + at, chunk, out);
+            const double given = static_cast<double>(at + chunk) * 2048.0 / inRate;
+            const double heldMs = (given - static_cast<double>(out.size())) * 1000.0 / 2048.0;
+            if (at > in.size() / 3) worstMs = std::max(worstMs, heldMs);  // past the start
+        }
+        EXPECT_LT(worstMs, 8.0);
+    }
+}
+
 TEST(CaptureResampler, GivesTheSameBytesWhateverTheChunksItIsFed) {
     const auto in = sine(330.0, 44100, 1.0, 0.7);
     CaptureResampler whole(44100, 2048);
