@@ -115,6 +115,7 @@ struct WebControl::Impl {
     std::map<std::uint64_t, Pending> pending;
     bool stopping = false;
     std::atomic<std::uint64_t> nextCallId{1};
+    std::atomic<std::uint64_t> playersOpened{0};
 
     std::mutex handlerMutex;
     std::function<void()> lastPlayerClosed;
@@ -218,6 +219,7 @@ void WebControl::Impl::onPlayerOpened(const std::shared_ptr<PlayerSession>& sess
         session->send(std::move(undeliveredAlerts.front()));
         undeliveredAlerts.pop_front();
     }
+    playersOpened.fetch_add(1);
 }
 
 void WebControl::Impl::onPlayerMessage(const std::shared_ptr<PlayerSession>& session, const std::string& text) {
@@ -378,6 +380,8 @@ void WebControl::LoadMovie(std::int32_t layer, const std::string& url) {
         if (impl->current) impl->current->send(text);
     });
 }
+
+std::uint64_t WebControl::playersOpened() const { return impl_->playersOpened.load(); }
 
 std::string WebControl::CallFunction(const std::string& request) {
     Impl& impl = *impl_;

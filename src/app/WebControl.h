@@ -79,6 +79,9 @@ public:
     // Tells the player the program is ending and waits (at most exitFlushTimeout) until
     // the message has been written. From then on a closing player no longer ends anything.
     void sendExit();
+    // How many player windows the control has taken on so far (a window is served from the
+    // moment this counts it: before, a CallFunction finds no player).
+    std::uint64_t playersOpened() const;
     // Runs on the dialog's thread (posted to its queue) when the last player window has been
     // gone for lastPlayerGrace. Never before a player has connected.
     void setLastPlayerClosedHandler(std::function<void()> handler);

@@ -85,7 +85,16 @@ protected:
         done.get_future().wait();
     }
 
-    int connect(TestPlayer& player) { return player.connect(control->port(), control->token()); }
+    // Connects and, once the handshake is through, waits until the control has taken the
+    // player on (it does so just after answering the handshake).
+    int connect(TestPlayer& player) {
+        const std::uint64_t before = control->playersOpened();
+        const int status = player.connect(control->port(), control->token());
+        for (int i = 0; status == 101 && control->playersOpened() == before && i < 500; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return status;
+    }
 
     ProgramDir dir;
     MessageQueue queue;
