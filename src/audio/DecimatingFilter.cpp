@@ -63,6 +63,10 @@ DecimatingFilter::DecimatingFilter(int factor) : factor_(factor) {
 }
 
 void DecimatingFilter::process(const float* samples, std::size_t count, std::vector<float>& out) {
+    if (factor_ == 1) {  // the recorder's path at the device's own rate: no history to keep
+        out.insert(out.end(), samples, samples + count);
+        return;
+    }
     const std::size_t n = taps_.size();
     for (std::size_t i = 0; i < count; ++i) {
         history_[next_] = samples[i];
