@@ -27,9 +27,12 @@ bool SampleFanOut::remove(SampleTap& tap) {
         }
     }
     // A delivery that began before the slot was cleared may still hold the tap; one that
-    // begins after it cannot see it (both sides use sequentially consistent order). A
-    // delivery only copies and wakes, so this wait is a few microseconds at most.
-    while (delivering_.load() != 0) std::this_thread::yield();
+    // begins after it cannot see it (both sides use sequentially consistent order). So wait
+    // for the end of the delivery in progress, not for a pause between deliveries, which a
+    // busy stream might never make. A delivery only copies and wakes: microseconds.
+    if (delivering_.load() == 0) return found;
+    const std::uint64_t seen = completed_.load();
+    while (delivering_.load() != 0 && completed_.load() == seen) std::this_thread::yield();
     return found;
 }
 
@@ -45,6 +48,7 @@ void SampleFanOut::deliver(const float* samples, std::size_t count, unsigned fla
     for (auto& slot : taps_) {
         if (SampleTap* tap = slot.load()) tap->onSamples(samples, count, flags);
     }
+    completed_.fetch_add(1);
     delivering_.fetch_sub(1);
 }
 

@@ -65,12 +65,13 @@ public:
     bool remove(SampleTap& tap);
     std::size_t count() const;
 
-    // The delivery thread only.
+    // The delivery thread only (one thread at a time).
     void deliver(const float* samples, std::size_t count, unsigned flags);
 
 private:
     std::array<std::atomic<SampleTap*>, kMaxTaps> taps_{};
     std::atomic<int> delivering_{0};
+    std::atomic<std::uint64_t> completed_{0};  // deliveries finished
     mutable std::mutex mutex_;  // add and remove among themselves
 };
 

@@ -199,6 +199,49 @@ TEST(WavFileCaptureDeviceTest, RealTimeDeliversAtTheRateAndLoops) {
     EXPECT_TRUE(reporter.reports().empty());
 }
 
+// Each byte is the file's next one, looping: nothing lost, repeated or out of order.
+void expectContinuous(const std::vector<std::uint8_t>& bytes, std::size_t loop) {
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        ASSERT_EQ(bytes[i], (bytes[i - 1] + 1) % loop) << "at " << i;
+    }
+}
+
+TEST(WavFileCaptureDeviceTest, RealTimeServesEveryConsumerFromOneStream) {
+    TempDir dir;
+    writeRawU8(dir.file("loop.wav"), 2048, pattern(250));  // 250 different bytes
+    auto device = WavFileCaptureDevice::open(dir.file("loop.wav"), Mode::realTime);
+    ASSERT_TRUE(device);
+    ASSERT_NE(device->factory()()->sampleStream(), nullptr);
+
+    RecordingReporter reporter;
+    TestEngine first(CaptureConfig{2048, 64, 16}, device->factory(), reporter);
+    TestEngine second(CaptureConfig{2048, 64, 16}, device->factory(), reporter);
+    TestEngine faster(CaptureConfig{4096, 128, 16}, device->factory(), reporter);
+    ASSERT_EQ(first.initialize(), status::kOk);
+    ASSERT_EQ(second.initialize(), status::kOk);
+    ASSERT_EQ(faster.initialize(), status::kOk);
+    ASSERT_EQ(first.start(), status::kOk);
+    ASSERT_TRUE(eventually([&] { return first.bytes().size() >= 256; }));
+    // A consumer that joins later hears the file where it is now, not from its start.
+    ASSERT_EQ(second.start(), status::kOk);
+    ASSERT_EQ(faster.start(), status::kOk);
+    ASSERT_TRUE(eventually([&] { return second.bytes().size() >= 256; }));
+    first.stop();  // the others go on undisturbed
+    const std::size_t had = second.bytes().size();
+    ASSERT_TRUE(eventually([&] { return second.bytes().size() >= had + 256; }));
+    second.stop();
+    faster.stop();
+
+    const auto a = first.bytes();
+    const auto b = second.bytes();
+    EXPECT_EQ(a.front(), 0);
+    expectContinuous(a, 250);
+    expectContinuous(b, 250);
+    EXPECT_NE(b.front(), 0) << "joined mid-way";
+    EXPECT_GE(faster.bytes().size(), 512u);
+    EXPECT_TRUE(reporter.reports().empty());
+}
+
 TEST(WavFileCaptureDeviceTest, UnreadableFilesGiveAReason) {
     TempDir dir;
     std::string error;
