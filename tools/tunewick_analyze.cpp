@@ -96,6 +96,7 @@ int run(int argc, char** argv) {
     app.add_option("--string", stringIndex, "the tuner's string: 0 (low E) .. 5 (high E); default 0")
         ->check(CLI::Range(0, 5));
     app.add_option("file", path, "the WAV file to analyse")->required();
+    app.set_version_flag("--version", std::string("tunewick-analyze ") + TUNEWICK_VERSION, "Print the version and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

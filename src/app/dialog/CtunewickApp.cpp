@@ -11,11 +11,14 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "app/dialog/BrowserLauncher.h"
 #include "app/dialog/CtunewickDlg.h"
 #include "app/dialog/PlayerReporter.h"
+#include "app/dialog/ProgramFiles.h"
 #include "app/web/WebControl.h"
 #include "audio/AudioDevices.h"
 #include "audio/PortAudioCaptureDevice.h"
@@ -27,16 +30,6 @@ namespace tunewick {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The folder of the running binary (its real path), ending in "/": data/ and web/ lie beside it.
-std::string programDirectory() {
-    std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    std::string dir = fs::weakly_canonical(exe, error).parent_path().string();
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir;
-}
 
 // The name of the device that a name from the command line (empty: the default) picks, for
 // the startup output; an explanation when there is none.
@@ -108,10 +101,18 @@ int CtunewickApp::InitInstance(const Options& options) {
     }
     PortAudioSoundPlayer speakers(options.outputDevice);
 
+    const fs::path program = runningProgram();
+    const std::optional<std::string> programFiles = findProgramFiles(program);
+    if (!programFiles) {
+        std::cerr << "tunewick: cannot find the movies and the player (data/ and web/) in "
+                  << programFilesCandidates(program) << "\n";
+        return 1;
+    }
+
     MessageQueue queue;
     std::unique_ptr<WebControl> control;
     try {
-        control = std::make_unique<WebControl>(queue, programDirectory(), options.port);
+        control = std::make_unique<WebControl>(queue, *programFiles, options.port);
     } catch (const std::exception& error) {
         std::cerr << "tunewick: cannot serve the player: " << error.what() << "\n";
         return 1;
@@ -119,6 +120,7 @@ int CtunewickApp::InitInstance(const Options& options) {
     PlayerReporter reporter(*control);
 
     std::cout << "Tunewick is running at " << control->url() << std::endl;
+    std::cout << "Movies and player: " << *programFiles << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;
     std::cout << "Sound output: " << chosenDevice(AudioDirection::output, options.outputDevice) << std::endl;
 
@@ -127,7 +129,7 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     int code = 0;
     {
-        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, programDirectory()});
+        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, *programFiles});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();
