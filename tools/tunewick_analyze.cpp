@@ -129,6 +129,7 @@ int run(int argc, char** argv) {
     app.add_option("--reference", referencePitch, "the pitch tracker's A4 in Hz: 415 .. 466; default 440")
         ->check(CLI::Range(PitchEstimator::kMinReferencePitch, PitchEstimator::kMaxReferencePitch));
     app.add_option("file", path, "the WAV file to analyse")->required();
+    app.set_version_flag("--version", std::string("tunewick-analyze ") + TUNEWICK_VERSION, "Print the version and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

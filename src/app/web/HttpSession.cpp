@@ -1,0 +1,168 @@
+#include "app/web/HttpSession.h"
+
+#include "app/web/RequestPolicy.h"
+#include "app/web/Token.h"
+
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/file_body.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include <chrono>
+#include <utility>
+#include <variant>
+
+namespace tunewick {
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+namespace {
+
+// Requests here are small GETs; anything bigger is not one of ours.
+constexpr std::uint32_t headerLimit = 16 * 1024;
+constexpr std::uint64_t bodyLimit = 4 * 1024;
+constexpr std::chrono::seconds ioTimeout{30};
+
+template <class Body>
+void commonHeaders(http::response<Body>& response) {
+    response.set(http::field::server, "tunewick");
+    // A reload must always see the files as they are now.
+    response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
+}
+
+// Beast's string_view is Boost's in this version.
+std::string_view view(beast::string_view text) {
+    return {text.data(), text.size()};
+}
+
+}  // namespace
+
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, const HttpContext& context)
+    : stream_(std::move(socket)), context_(context) {}
+
+void HttpSession::start() {
+    readNext();
+}
+
+void HttpSession::close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
+}
+
+void HttpSession::readNext() {
+    parser_.emplace();
+    parser_->header_limit(headerLimit);
+    parser_->body_limit(bodyLimit);
+    stream_.expires_after(ioTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
+}
+
+void HttpSession::onRead(const beast::error_code& ec) {
+    if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == boost::asio::error::operation_aborted) {
+        close();
+        return;
+    }
+    if (ec) {
+        // A request we could not even parse: say so once and hang up.
+        http::response<http::string_body> response{http::status::bad_request, 11};
+        commonHeaders(response);
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.keep_alive(false);
+        response.body() = "Bad Request\n";
+        response.prepare_payload();
+        write(std::move(response));
+        return;
+    }
+    respond(parser_->release());
+}
+
+void HttpSession::refuse(const HttpContext::Request& request, http::status status, bool keepAlive) {
+    http::response<http::string_body> response{status, request.version()};
+    commonHeaders(response);
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    if (status == http::status::method_not_allowed) response.set(http::field::allow, "GET, HEAD");
+    response.keep_alive(keepAlive && request.keep_alive());
+    if (request.method() != http::verb::head) {
+        response.body() = std::string(http::obsolete_reason(status)) + "\n";
+    }
+    response.prepare_payload();
+    write(std::move(response));
+}
+
+void HttpSession::respond(HttpContext::Request request) {
+    if (!isOwnHost(view(request[http::field::host]), context_.port)) {
+        refuse(request, http::status::forbidden, false);
+        return;
+    }
+    const std::string_view target = view(request.target());
+    if (targetPath(target) == "/bridge") {
+        if (!beast::websocket::is_upgrade(request)) {
+            refuse(request, http::status::bad_request, false);
+            return;
+        }
+        const auto token = queryValue(target, "token");
+        if (!token || !tokensEqual(*token, context_.token) ||
+            !isOwnOrigin(view(request[http::field::origin]), context_.port)) {
+            refuse(request, http::status::forbidden, false);
+            return;
+        }
+        stream_.expires_never();
+        context_.upgrade(stream_.release_socket(), std::move(request));
+        return;
+    }
+    if (request.method() != http::verb::get && request.method() != http::verb::head) {
+        refuse(request, http::status::method_not_allowed, false);
+        return;
+    }
+
+    const auto resolved = context_.files->resolve(target);
+    if (const auto* refused = std::get_if<StaticFiles::Refused>(&resolved)) {
+        refuse(request, refused->status == 400 ? http::status::bad_request : http::status::not_found, true);
+        return;
+    }
+    const auto& found = std::get<StaticFiles::Found>(resolved);
+    http::file_body::value_type file;
+    beast::error_code ec;
+    file.open(found.file.c_str(), beast::file_mode::scan, ec);
+    if (ec) {
+        refuse(request, http::status::not_found, true);
+        return;
+    }
+    const std::uint64_t size = file.size();
+    if (request.method() == http::verb::head) {
+        http::response<http::empty_body> response{http::status::ok, request.version()};
+        commonHeaders(response);
+        response.set(http::field::content_type, found.contentType);
+        response.content_length(size);
+        response.keep_alive(request.keep_alive());
+        write(std::move(response));
+        return;
+    }
+    http::response<http::file_body> response{std::piecewise_construct, std::make_tuple(std::move(file)),
+                                             std::make_tuple(http::status::ok, request.version())};
+    commonHeaders(response);
+    response.set(http::field::content_type, found.contentType);
+    response.content_length(size);
+    response.keep_alive(request.keep_alive());
+    write(std::move(response));
+}
+
+template <class Response>
+void HttpSession::write(Response response) {
+    auto held = std::make_shared<Response>(std::move(response));
+    stream_.expires_after(ioTimeout);
+    http::async_write(stream_, *held, [self = shared_from_this(), held](const beast::error_code& ec, std::size_t) {
+        if (ec || !held->keep_alive()) {
+            self->close();
+            return;
+        }
+        self->readNext();
+    });
+}
+
+}  // namespace tunewick

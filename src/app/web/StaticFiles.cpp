@@ -1,0 +1,178 @@
+#include "app/web/StaticFiles.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace tunewick {
+namespace fs = std::filesystem;
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string lowerAscii(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// True when `inner` is `root` itself or lies below it, comparing whole components.
+bool isWithin(const fs::path& inner, const fs::path& root) {
+    auto i = inner.begin();
+    for (auto r = root.begin(); r != root.end(); ++r, ++i) {
+        if (r->empty()) continue;  // a trailing separator of root
+        if (i == inner.end() || *i != *r) return false;
+    }
+    return true;
+}
+
+// A segment that could climb, name the folder itself, or reach a hidden file is refused.
+bool suspiciousSegment(std::string_view segment) {
+    return segment.empty() || segment.front() == '.';
+}
+
+}  // namespace
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int hi = hexValue(text[i + 1]);
+        const int lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        i += 2;
+    }
+    return out;
+}
+
+std::string percentEncodeSegment(std::string_view segment) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : segment) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string contentTypeFor(const fs::path& file) {
+    static const std::array<std::pair<const char*, const char*>, 22> types{{
+        {".html", "text/html; charset=utf-8"},
+        {".htm", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".json", "application/json"},
+        {".map", "application/json"},
+        {".txt", "text/plain; charset=utf-8"},
+        {".xml", "application/xml"},
+        {".png", "image/png"},
+        {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},
+        {".gif", "image/gif"},
+        {".svg", "image/svg+xml"},
+        {".webp", "image/webp"},
+        {".ico", "image/x-icon"},
+        {".wav", "audio/wav"},
+        {".mp3", "audio/mpeg"},
+        {".ogg", "audio/ogg"},
+        {".woff", "font/woff"},
+        {".woff2", "font/woff2"},
+        {".ttf", "font/ttf"},
+    }};
+    const std::string ext = lowerAscii(file.extension().string());
+    for (const auto& [known, type] : types) {
+        if (ext == known) return type;
+    }
+    return "application/octet-stream";
+}
+
+std::optional<std::string> movieUrl(const fs::path& programDir, const std::string& moviePath) {
+    fs::path path(moviePath);
+    if (path.is_relative()) path = programDir / path;
+    path = path.lexically_normal();
+    const fs::path data = (programDir / "data").lexically_normal();
+    const fs::path relative = path.lexically_relative(data);
+    if (relative.empty() || relative == ".") return std::nullopt;
+    std::string url = "/movies";
+    for (const auto& part : relative) {
+        if (part == "..") return std::nullopt;
+        if (part.empty()) continue;
+        url += '/';
+        url += percentEncodeSegment(part.string());
+    }
+    return url;
+}
+
+StaticFiles::StaticFiles(fs::path programDir)
+    : playerDir_(programDir / "web" / "player"), moviesDir_(programDir / "data") {}
+
+std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std::string_view target) const {
+    const std::string_view rawPath = target.substr(0, target.find_first_of("?#"));
+    if (rawPath.empty() || rawPath.front() != '/') return Refused{400};
+    const std::optional<std::string> decoded = percentDecode(rawPath);
+    if (!decoded) return Refused{400};
+    // After the one decoding there must be nothing left to decode, and nothing that another
+    // layer could read as a separator or a string end.
+    for (const char ch : *decoded) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == '\\' || c == '%') return Refused{400};
+    }
+
+    std::vector<std::string_view> segments;
+    std::string_view rest = std::string_view(*decoded).substr(1);
+    if (!rest.empty()) {
+        for (;;) {
+            const std::size_t slash = rest.find('/');
+            segments.push_back(rest.substr(0, slash));
+            if (slash == std::string_view::npos) break;
+            rest.remove_prefix(slash + 1);
+        }
+    }
+    for (const std::string_view segment : segments) {
+        if (suspiciousSegment(segment)) return Refused{segment.empty() ? 404 : 400};
+    }
+
+    fs::path root;
+    fs::path relative;
+    if (segments.empty()) {
+        root = playerDir_;
+        relative = "index.html";
+    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies")) {
+        root = segments[0] == "player" ? playerDir_ : moviesDir_;
+        for (std::size_t i = 1; i < segments.size(); ++i) relative /= fs::path(std::string(segments[i]));
+    } else {
+        return Refused{404};
+    }
+
+    std::error_code ec;
+    const fs::path realRoot = fs::canonical(root, ec);
+    if (ec) return Refused{404};
+    const fs::path realFile = fs::canonical(root / relative, ec);
+    if (ec || !isWithin(realFile, realRoot)) return Refused{404};
+    if (!fs::is_regular_file(realFile, ec) || ec) return Refused{404};
+    return Found{realFile, contentTypeFor(relative)};
+}
+
+}  // namespace tunewick

@@ -1,0 +1,100 @@
+#pragma once
+// The player control: the FlashControl whose "movie" is the player page in a browser,
+// connected over one WebSocket. It serves, on 127.0.0.1 only, the player ("/" and
+// "/player/..."), the movies ("/movies/...") and the bridge ("/bridge?token=TOKEN").
+//
+// Messages (one JSON text object each):
+//   page -> host  {"type":"call","id":N,"request":"<invoke ...>"}   answered by
+//   host -> page  {"type":"return","id":N,"value":"<null/>"}
+//   host -> page  {"type":"call","id":M,"request":"<invoke ...>"}   answered by
+//   page -> host  {"type":"return","id":M,"value":"..."}
+//   host -> page  {"type":"load","layer":0,"url":"/movies/Loader.html"}
+//   host -> page  {"type":"alert","caption":"...","text":"..."}
+//   host -> page  {"type":"exit"}
+//
+// One player at a time: a new connection takes over and the old one is closed with code
+// 4000 ("replaced"), so that page knows not to reconnect. The network runs on a thread of
+// the control's own; the movie's calls are handed to the dialog's queue.
+#include "bridge/FlashControl.h"
+#include "bridge/MessageQueue.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tunewick {
+
+struct WebControlSettings {
+    // How long CallFunction waits for the page's reply.
+    std::chrono::milliseconds callTimeout{2000};
+    // How long after the last player closed the program ends; a reload reconnects sooner.
+    std::chrono::milliseconds lastPlayerGrace{3000};
+    // How long sendExit waits for the exit message to be written.
+    std::chrono::milliseconds exitFlushTimeout{1000};
+    // A larger incoming message closes that connection.
+    std::size_t maxMessageBytes = 256 * 1024;
+    // Pings at half this interval keep a live page connected; a silent one is dropped.
+    std::chrono::milliseconds idleTimeout{60000};
+};
+
+class WebControl final : public FlashControl {
+public:
+    // Listens on 127.0.0.1:port (0: the system picks one) and starts the io thread.
+    // programDir holds web/player/ and data/. Throws std::runtime_error (for example
+    // boost::system::system_error) if the port cannot be had, std::system_error if no
+    // random source can make the token.
+    WebControl(MessageQueue& dialogQueue, std::filesystem::path programDir, std::uint16_t port,
+               WebControlSettings settings = {});
+    // stop().
+    ~WebControl() override;
+    WebControl(const WebControl&) = delete;
+    WebControl& operator=(const WebControl&) = delete;
+
+    std::uint16_t port() const;
+    const std::string& token() const;
+    // "http://127.0.0.1:PORT/?token=TOKEN": where the player is opened.
+    std::string url() const;
+
+    // --- FlashControl: call these on the dialog's thread.
+    // Shows the movie file at `url` (a path inside <programDir>/data/) in the player; a
+    // player that connects later, or reconnects, receives the latest load before anything
+    // else. A path outside data/ cannot be served: it is reported on stderr and ignored.
+    void LoadMovie(std::int32_t layer, const std::string& url) override;
+    // Sends the request to the current player and waits for its reply, at most
+    // callTimeout; "" when no player is connected, none answers in time, the player goes
+    // away, or the control stops meanwhile.
+    std::string CallFunction(const std::string& request) override;
+    // Answers the movie call being served (inside the FlashCall handler). Only the first
+    // answer counts; a handler that gives none is answered "<null/>" when it returns.
+    void SetReturnValue(const std::string& value) override;
+
+    // --- Any thread.
+    // Shows a modal message in the player. Messages raised while no player is connected
+    // wait for the next one (the latest 16 are kept).
+    void alert(const std::string& caption, const std::string& text);
+    // Tells the player the program is ending and waits (at most exitFlushTimeout) until
+    // the message has been written. From then on a closing player no longer ends anything.
+    void sendExit();
+    // How many player windows the control has taken on so far (a window is served from the
+    // moment this counts it: before, a CallFunction finds no player).
+    std::uint64_t playersOpened() const;
+    // Runs on the dialog's thread (posted to its queue) when the last player window has been
+    // gone for lastPlayerGrace. Never before a player has connected.
+    void setLastPlayerClosedHandler(std::function<void()> handler);
+    // Closes every connection, stops the io thread and joins it; wakes a waiting
+    // CallFunction. Idempotent.
+    void stop();
+
+    // The control must be destroyed on the dialog's thread or after the dialog's queue has
+    // stopped running: a movie call still queued then finds the control gone and is dropped.
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tunewick
