@@ -93,13 +93,25 @@ class PageMovie {
             label.text = STRING_NAMES[i];
             stringLabels.push(label);
         }
-        tuneText = text(56, 584, 20, INK);
+        panel(32, 590, 460, 110);
+        tuneText = text(56, 600, 20, INK, true);
+        text(62, 662, 16, MUTED).text = "flat";
+        text(424, 662, 16, MUTED).text = "sharp";
+        root.graphics.lineStyle(3, 0x76553a);
+        root.graphics.moveTo(62, 650);
+        root.graphics.lineTo(462, 650);
+        for (i in 0...9) {
+            var x = 62 + i * 50;
+            root.graphics.lineStyle(i == 4 ? 3 : 2, i == 4 ? 0x7bd389 : 0x76553a);
+            root.graphics.moveTo(x, i == 4 ? 634 : 642);
+            root.graphics.lineTo(x, 658);
+        }
         needle = new Shape();
         root.addChild(needle);
 
         panel(520, 100, 472, 560);
         text(544, 116, 22, INK, true).text = "Maze";
-        keyText = text(32, 700, 20, MUTED);
+        keyText = text(544, 676, 18, MUTED);
 
         drawStrings();
         drawTune();
@@ -142,7 +154,7 @@ class PageMovie {
         historyText.text = history == null ? "no history" :
             (history.canGoBack ? "◀ back" : "◁ no back") + "    " + (history.canGoForward ? "forward ▶" : "no forward ▷");
         maze = ExternalInterface.call("generateMaze", 21, 19);
-        var mazeText = text(560, 160, 20, INK, false, "_typewriter");
+        var mazeText = text(600, 170, 20, INK, false, "_typewriter");
         if (Std.isOfType(maze, String)) {
             var lines = [];
             var m:String = maze;
@@ -211,10 +223,19 @@ class PageMovie {
             tuneText.text = "Tuner: no clear sound";
             return;
         }
-        var v:Float = value;
-        tuneText.text = "Tuner: " + (Math.abs(v) < 0.1 ? "in tune" : v > 0 ? "too low" : "too high");
-        g.lineStyle(4, ACCENT);
-        g.moveTo(262 - v * 200, 620);
-        g.lineTo(262 - v * 200, 650);
+        var v:Float = Math.max(-1, Math.min(1, value));
+        var inTune = Math.abs(v) < 0.1;
+        tuneText.text = "Tuner: " + (inTune ? "in tune" : v > 0 ? "too low, tighten" : "too high, loosen");
+        // A positive reading means the string sounds too low: the needle leans to "flat".
+        var x = 262 - v * 200;
+        g.lineStyle(0, 0, 0);
+        g.beginFill(inTune ? 0x7bd389 : ACCENT);
+        g.moveTo(x, 642);
+        g.lineTo(x - 8, 630);
+        g.lineTo(x + 8, 630);
+        g.endFill();
+        g.lineStyle(4, inTune ? 0x7bd389 : ACCENT);
+        g.moveTo(x, 640);
+        g.lineTo(x, 664);
     }
 }
