@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/FakeFlashControl.h"
+#include "support/FakeFlashControl.h"
 
 namespace tunewick {
 namespace {

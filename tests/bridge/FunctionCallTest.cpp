@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bridge/CommandRegistry.h"
-#include "bridge/FakeFlashControl.h"
+#include "support/FakeFlashControl.h"
 
 namespace tunewick {
 namespace {

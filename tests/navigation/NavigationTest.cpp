@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/FakeFlashControl.h"
 #include "bridge/FlashObject.h"
+#include "support/FakeFlashControl.h"
 
 namespace tunewick {
 namespace {

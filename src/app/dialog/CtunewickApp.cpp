@@ -1,4 +1,4 @@
-#include "app/CtunewickApp.h"
+#include "app/dialog/CtunewickApp.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -13,15 +13,15 @@
 #include <memory>
 #include <thread>
 
-#include "app/BrowserLauncher.h"
-#include "app/CtunewickDlg.h"
-#include "app/MessageQueue.h"
-#include "app/PlayerReporter.h"
-#include "app/WebControl.h"
+#include "app/dialog/BrowserLauncher.h"
+#include "app/dialog/CtunewickDlg.h"
+#include "app/dialog/PlayerReporter.h"
+#include "app/web/WebControl.h"
 #include "audio/AudioDevices.h"
 #include "audio/PortAudioCaptureDevice.h"
 #include "audio/PortAudioSoundPlayer.h"
 #include "audio/WavFileCaptureDevice.h"
+#include "bridge/MessageQueue.h"
 
 namespace tunewick {
 namespace {

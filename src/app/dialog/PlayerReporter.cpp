@@ -1,6 +1,6 @@
-#include "app/PlayerReporter.h"
+#include "app/dialog/PlayerReporter.h"
 
-#include "app/WebControl.h"
+#include "app/web/WebControl.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "app/StaticFiles.h"
+#include "app/web/StaticFiles.h"
 
 #include <algorithm>
 #include <array>

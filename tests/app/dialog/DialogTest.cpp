@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/CtunewickDlg.h"
-#include "app/MessageQueue.h"
+#include "app/dialog/CtunewickDlg.h"
+#include "audio/NoteRecognizer.h"
 #include "audio/ScriptedCaptureDevice.h"
 #include "audio/SoundPlayer.h"
-#include "audio/NoteRecognizer.h"
 #include "audio/StringTuner.h"
+#include "bridge/MessageQueue.h"
 #include "navigation/Navigation.h"
-#include "../support/RecordingReporter.h"
+#include "support/RecordingReporter.h"
 
 namespace tunewick {
 namespace {

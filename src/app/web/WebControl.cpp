@@ -1,9 +1,9 @@
-#include "app/WebControl.h"
+#include "app/web/WebControl.h"
 
-#include "app/HttpSession.h"
-#include "app/PlayerSession.h"
-#include "app/StaticFiles.h"
-#include "app/Token.h"
+#include "app/web/HttpSession.h"
+#include "app/web/PlayerSession.h"
+#include "app/web/StaticFiles.h"
+#include "app/web/Token.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>

@@ -3,7 +3,7 @@
 // only) and hands a vetted WebSocket upgrade of "/bridge" over to the web control. Every
 // request must name the host itself in its Host header; the upgrade must also carry the
 // run's token and come from the host's own origin. Runs on the web control's io thread.
-#include "app/StaticFiles.h"
+#include "app/web/StaticFiles.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>

@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "app/MessageQueue.h"
 #include "audio/CaptureDevice.h"
 #include "audio/WavRecorder.h"
 #include "bridge/CommandRegistry.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/EventRegistry.h"
 #include "bridge/FlashControl.h"
+#include "bridge/MessageQueue.h"
 #include "bridge/Reporter.h"
 
 namespace tunewick {

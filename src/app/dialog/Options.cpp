@@ -1,4 +1,4 @@
-#include "app/Options.h"
+#include "app/dialog/Options.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,4 +1,4 @@
-#include "app/BrowserLauncher.h"
+#include "app/dialog/BrowserLauncher.h"
 
 #include <cerrno>
 #include <csignal>

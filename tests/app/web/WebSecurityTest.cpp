@@ -1,7 +1,7 @@
 // What the host refuses: foreign hosts, origins and tokens at the bridge, paths that try to
 // leave the served folders, other methods, oversized and malformed messages. After each
 // refusal the host must still serve a proper request.
-#include "WebControlFixture.h"
+#include "support/WebControlFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/PlayerSession.h"
+#include "app/web/PlayerSession.h"
 
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>

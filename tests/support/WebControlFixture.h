@@ -1,10 +1,10 @@
 #pragma once
 // A web control on loopback with a dialog's thread running its queue, over a throw-away
 // program folder; the movie-call handler and the last-window handler are observable.
-#include "WebTestSupport.h"
+#include "support/WebTestSupport.h"
 
-#include "app/MessageQueue.h"
-#include "app/WebControl.h"
+#include "app/web/WebControl.h"
+#include "bridge/MessageQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/Token.h"
+#include "app/web/Token.h"
 
 #include <array>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "app/RequestPolicy.h"
+#include "app/web/RequestPolicy.h"
 
 #include <cctype>
 #include <string>

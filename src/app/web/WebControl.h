@@ -15,8 +15,8 @@
 // One player at a time: a new connection takes over and the old one is closed with code
 // 4000 ("replaced"), so that page knows not to reconnect. The network runs on a thread of
 // the control's own; the movie's calls are handed to the dialog's queue.
-#include "app/MessageQueue.h"
 #include "bridge/FlashControl.h"
+#include "bridge/MessageQueue.h"
 
 #include <chrono>
 #include <cstddef>

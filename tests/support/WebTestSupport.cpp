@@ -1,4 +1,4 @@
-#include "WebTestSupport.h"
+#include "support/WebTestSupport.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>

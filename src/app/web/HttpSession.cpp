@@ -1,7 +1,7 @@
-#include "app/HttpSession.h"
+#include "app/web/HttpSession.h"
 
-#include "app/RequestPolicy.h"
-#include "app/Token.h"
+#include "app/web/RequestPolicy.h"
+#include "app/web/Token.h"
 
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/error.hpp>

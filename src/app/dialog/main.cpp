@@ -1,8 +1,8 @@
 #include <iostream>
 #include <variant>
 
-#include "app/CtunewickApp.h"
-#include "app/Options.h"
+#include "app/dialog/CtunewickApp.h"
+#include "app/dialog/Options.h"
 #include "audio/AudioDevices.h"
 
 int main(int argc, char** argv) {

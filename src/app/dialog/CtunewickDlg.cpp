@@ -1,4 +1,4 @@
-#include "app/CtunewickDlg.h"
+#include "app/dialog/CtunewickDlg.h"
 
 #include <utility>
 

@@ -2,7 +2,7 @@
 // The application: makes the platform pieces (the player control, the reporter, the
 // microphone and the speakers), prints where the player is, opens it, runs the dialog until
 // "exit", a closed player or SIGINT/SIGTERM, and tears everything down in order.
-#include "app/Options.h"
+#include "app/dialog/Options.h"
 
 namespace tunewick {
 
