@@ -15,6 +15,7 @@
 
 #include "app/dialog/BrowserLauncher.h"
 #include "app/dialog/CtunewickDlg.h"
+#include "app/dialog/MovieFolder.h"
 #include "app/dialog/PlayerReporter.h"
 #include "app/web/WebControl.h"
 #include "audio/AudioDevices.h"
@@ -108,10 +109,13 @@ int CtunewickApp::InitInstance(const Options& options) {
     }
     PortAudioSoundPlayer speakers(options.outputDevice);
 
+    const MovieFolder movies = chooseMovieFolder(options.movies, fs::path(programDirectory()) / "data");
     MessageQueue queue;
     std::unique_ptr<WebControl> control;
     try {
-        control = std::make_unique<WebControl>(queue, programDirectory(), options.port);
+        WebControlSettings web;
+        web.moviesDir = movies.folder;
+        control = std::make_unique<WebControl>(queue, programDirectory(), options.port, web);
     } catch (const std::exception& error) {
         std::cerr << "tunewick: cannot serve the player: " << error.what() << "\n";
         return 1;
@@ -119,6 +123,7 @@ int CtunewickApp::InitInstance(const Options& options) {
     PlayerReporter reporter(*control);
 
     std::cout << "Tunewick is running at " << control->url() << std::endl;
+    std::cout << "Start movie: " << movies.startMovie.string() << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;
     std::cout << "Sound output: " << chosenDevice(AudioDirection::output, options.outputDevice) << std::endl;
 
@@ -127,7 +132,7 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     int code = 0;
     {
-        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, programDirectory()});
+        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, movies.startMovie.string()});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();

@@ -39,7 +39,7 @@ CtunewickDlg::~CtunewickDlg() {
 }
 
 void CtunewickDlg::OnInitDialog() {
-    navigation_ = std::make_unique<Navigation>(services_.control, services_.programDir, *this, eventRegistry_);
+    navigation_ = std::make_unique<Navigation>(services_.control, services_.startMovie, *this, eventRegistry_);
     recognizer_ = std::make_unique<NoteRecognizer>(services_.microphone, services_.reporter, *this);
     tuner_ = std::make_unique<StringTuner>(services_.microphone, services_.reporter, *this);
     tuner_->setStringIndex(0);
@@ -63,6 +63,8 @@ void CtunewickDlg::OnInitDialog() {
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player));
 
+    // A SWF movie calls the commands as global functions: the player must know them first.
+    services_.control.setCommandNames(commands.names());
     navigation_->loadStartMovie();
 }
 
