@@ -299,9 +299,8 @@ void WebControl::Impl::onLastPlayerGone(const error_code& ec) {
 
 bool WebControl::Impl::onSyncCall(const std::shared_ptr<HttpSession>& session, std::string request) {
     if (!isInvokeRequest(request)) return false;
-    Deliver deliver = [weak = std::weak_ptr<HttpSession>(session)](std::string value) {
-        if (auto connection = weak.lock()) connection->answerCall(value);
-    };
+    // The connection waits with no read or write under way: only this keeps it.
+    Deliver deliver = [session](std::string value) { session->answerCall(value); };
     {
         std::lock_guard lock(pendingMutex);
         syncCalls.push_back(SyncCall{std::move(request), std::move(deliver)});
