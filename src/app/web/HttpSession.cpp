@@ -25,6 +25,7 @@ constexpr std::uint32_t headerLimit = 16 * 1024;
 constexpr std::uint64_t bodyLimit = 4 * 1024;
 constexpr std::string_view callPath = "/call";
 constexpr std::chrono::seconds ioTimeout{30};
+constexpr std::chrono::seconds drainTimeout{2};
 
 template <class Body>
 void commonHeaders(http::response<Body>& response) {
@@ -225,12 +226,37 @@ void HttpSession::write(Response response) {
     auto held = std::make_shared<Response>(std::move(response));
     stream_.expires_after(ioTimeout);
     http::async_write(stream_, *held, [self = shared_from_this(), held](const beast::error_code& ec, std::size_t) {
-        if (ec || !held->keep_alive()) {
+        if (ec) {
             self->close();
+            return;
+        }
+        if (!held->keep_alive()) {
+            self->closeAfterDraining();
             return;
         }
         self->readNext();
     });
+}
+
+void HttpSession::closeAfterDraining() {
+    // Closing with unread bytes (the body of a refused request) sends a reset, which can
+    // destroy the answer before the client reads it: stop sending, read what is still coming
+    // for a moment, then close.
+    beast::error_code ignored;
+    stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(drainTimeout);
+    drainNext();
+}
+
+void HttpSession::drainNext() {
+    stream_.async_read_some(boost::asio::buffer(drain_),
+                            [self = shared_from_this()](const beast::error_code& ec, std::size_t) {
+                                if (ec) {
+                                    self->close();
+                                    return;
+                                }
+                                self->drainNext();
+                            });
 }
 
 }  // namespace tunewick

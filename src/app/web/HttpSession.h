@@ -14,6 +14,7 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,6 +61,8 @@ private:
     void takeCall(HttpContext::Request request);
     template <class Response>
     void write(Response response);
+    void closeAfterDraining();
+    void drainNext();
     // keepAlive: whether the connection stays open after the refusal.
     void refuse(const boost::beast::http::request_header<>& request, boost::beast::http::status status,
                 bool keepAlive);
@@ -70,6 +73,7 @@ private:
     const HttpContext& context_;
     // The movie call being served: the request's HTTP version and whether it keeps alive.
     std::optional<std::pair<unsigned, bool>> waitingCall_;
+    std::array<char, 4096> drain_{};
 };
 
 }  // namespace tunewick
