@@ -7,11 +7,14 @@
 //     node bench/swf_call.mjs [CALLS]
 //
 // Uses the end-to-end harness (playwright-core from tests/e2e, Debian's Chromium).
+import path from 'node:path';
 import { startHost, openPlayer, waitUntil } from '../tests/e2e/harness.mjs';
 
 const calls = Number(process.argv[2] || 300);
-const movies = process.env.TUNEWICK_SWF_MOVIES;
-if (!movies) throw new Error('TUNEWICK_SWF_MOVIES must name the folder of the built SWF test movies');
+if (!process.env.TUNEWICK_SWF_MOVIES) throw new Error('TUNEWICK_SWF_MOVIES must name the folder of the built SWF test movies');
+// The host runs in a folder of its own: paths given relative to here must still hold.
+const movies = path.resolve(process.env.TUNEWICK_SWF_MOVIES);
+if (process.env.TUNEWICK_BIN) process.env.TUNEWICK_BIN = path.resolve(process.env.TUNEWICK_BIN);
 
 const host = await startHost({ segments: [{ seconds: 1, partials: [] }], movies });
 const player = await openPlayer(host.url);

@@ -1,5 +1,5 @@
 // A page movie of the SWF test set, built twice (Menu.swf and Second.swf; the define "page"
-// names it). Like a page made for the host it asks for its history and a maze as it starts,
+// names it, the define "title" is what it shows). Like a page made for the host it asks for its history and a maze as it starts,
 // shows the six open strings and lights the one the note trainer hears, and shows the
 // tuner's reading. For the tests it also registers:
 //   callHost(name, args)  makes the call ExternalInterface.call(name, ...args) and answers
@@ -79,8 +79,10 @@ class PageMovie {
         root.graphics.drawRect(0, 0, WIDTH, 72);
         root.graphics.endFill();
 
-        text(32, 16, 30, ACCENT, true).text = pageName;
-        text(250, 26, 18, MUTED).text = "a Flash page, played by Ruffle";
+        var title = haxe.macro.Compiler.getDefine("title");
+        var heading = text(32, 16, 30, ACCENT, true);
+        heading.text = title == null ? pageName : StringTools.replace(title, "_", " ");
+        text(heading.x + heading.width + 16, 28, 16, MUTED).text = pageName + ".swf, a Flash page played by Ruffle";
         historyText = text(700, 24, 20, INK);
 
         panel(32, 100, 460, 470);
@@ -153,6 +155,7 @@ class PageMovie {
         history = ExternalInterface.call("getHistoryInfo");
         historyText.text = history == null ? "no history" :
             (history.canGoBack ? "◀ back" : "◁ no back") + "    " + (history.canGoForward ? "forward ▶" : "no forward ▷");
+        historyText.x = WIDTH - 32 - historyText.width;
         maze = ExternalInterface.call("generateMaze", 21, 19);
         var mazeText = text(600, 170, 20, INK, false, "_typewriter");
         if (Std.isOfType(maze, String)) {
