@@ -2,6 +2,8 @@
 
 #include "bridge/FunctionCall.h"
 
+#include <algorithm>
+
 namespace tunewick {
 
 void CommandRegistry::add(std::unique_ptr<FunctionCommand> command) {
@@ -13,6 +15,14 @@ void CommandRegistry::add(std::unique_ptr<FunctionCommand> command) {
 FunctionCommand* CommandRegistry::find(const std::string& name) const {
     const auto found = commands_.find(name);
     return found == commands_.end() ? nullptr : found->second.get();
+}
+
+std::vector<std::string> CommandRegistry::names() const {
+    std::vector<std::string> names;
+    names.reserve(commands_.size());
+    for (const auto& entry : commands_) names.push_back(entry.first);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void CommandRegistry::dispatch(const std::string& request) {

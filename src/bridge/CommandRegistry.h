@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "bridge/FlashControl.h"
 #include "bridge/FunctionCommand.h"
@@ -20,6 +21,8 @@ public:
     // nullptr when no command has that exact name.
     FunctionCommand* find(const std::string& name) const;
     std::size_t size() const { return commands_.size(); }
+    // Every command's name, sorted.
+    std::vector<std::string> names() const;
 
     // Parses the request, runs the command of that name (beforeExecute, execute, the reply,
     // afterExecute) and gives its value, as XML, to control->SetReturnValue exactly once; an

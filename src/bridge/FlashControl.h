@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tunewick {
 
@@ -22,6 +23,10 @@ public:
     virtual std::string CallFunction(const std::string& request) = 0;
     // The reply to the movie's call that is being served.
     virtual void SetReturnValue(const std::string& value) = 0;
+    // The names of the commands a movie can call, before the start movie loads. A player
+    // that must know them up front (SWF movies call them as global functions) uses them;
+    // the rest ignore them.
+    virtual void setCommandNames(std::vector<std::string> names) { (void)names; }
 
     // The FlashCall event: the handler runs on the dialog's thread, once per movie call, and
     // answers it with SetReturnValue before it returns.

@@ -8,10 +8,10 @@
 
 namespace tunewick {
 
-Navigation::Navigation(FlashControl& control, std::string appDir, DialogPoster& poster, EventRegistry& events)
-    : control_(control), appDir_(std::move(appDir)), poster_(poster), events_(events) {}
+Navigation::Navigation(FlashControl& control, std::string startMovie, DialogPoster& poster, EventRegistry& events)
+    : control_(control), startMovie_(std::move(startMovie)), poster_(poster), events_(events) {}
 
-void Navigation::loadStartMovie() { control_.LoadMovie(0, appDir_ + "data/" + kStartMovie); }
+void Navigation::loadStartMovie() { control_.LoadMovie(0, startMovie_); }
 
 void Navigation::load(const std::string& name) {
     history_.resize(static_cast<std::size_t>(current_ + 1));

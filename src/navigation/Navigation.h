@@ -21,17 +21,14 @@ public:
         Param state;       // null; kept with the entry, read by nobody
     };
 
-    // The start movie, loaded from the folder "data" of the program folder.
-    static constexpr const char* kStartMovie = "Loader.html";
-
-    // `appDir` is the program folder ending in "/", or empty. The control, poster and event
-    // registry are not owned and must outlive the navigation.
-    Navigation(FlashControl& control, std::string appDir, DialogPoster& poster, EventRegistry& events);
+    // `startMovie` is the path of the start movie (the movie folder's Loader). The control,
+    // poster and event registry are not owned and must outlive the navigation.
+    Navigation(FlashControl& control, std::string startMovie, DialogPoster& poster, EventRegistry& events);
     Navigation(const Navigation&) = delete;
     Navigation& operator=(const Navigation&) = delete;
 
-    // Loads appDir + "data/Loader.html" into layer 0. The start movie is no page of the
-    // history, and no event is raised.
+    // Loads the start movie into layer 0. The start movie is no page of the history, and no
+    // event is raised.
     void loadStartMovie();
 
     // Drops every entry after the current one, appends `name` (any text, even one seen
@@ -57,7 +54,7 @@ private:
     void postCurrent();
 
     FlashControl& control_;
-    std::string appDir_;
+    std::string startMovie_;
     DialogPoster& poster_;
     EventRegistry& events_;
     std::vector<PageState> history_;  // oldest first

@@ -102,5 +102,14 @@ TEST_F(DispatchTest, OwnsItsCommandsAndFindsThemByExactName) {
     EXPECT_EQ(JournalCommand::destroyed, 2);
 }
 
+TEST_F(DispatchTest, NamesEveryCommandOnceInOrder) {
+    EXPECT_TRUE(registry.names().empty());
+    add("startTuner");
+    add("exit");
+    add("getHistoryInfo");
+    add("exit");  // replaces, never doubles
+    EXPECT_EQ(registry.names(), (Lines{"exit", "getHistoryInfo", "startTuner"}));
+}
+
 }  // namespace
 }  // namespace tunewick

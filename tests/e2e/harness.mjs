@@ -114,13 +114,16 @@ export function readWav(file) {
 
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
- * microphone. Resolves once it has printed its address.
+ * microphone, and with the movies of the folder `movies` when it is given. Resolves once it
+ * has printed its address.
  */
-export async function startHost({ segments }) {
+export async function startHost({ segments, movies }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
   const input = writeWav(path.join(dir, 'input.wav'), segments);
-  const proc = spawn(hostBinary(), ['--no-browser', '--port', '0', '--input', input], {
+  const args = ['--no-browser', '--port', '0', '--input', input];
+  if (movies) args.push('--movies', movies);
+  const proc = spawn(hostBinary(), args, {
     cwd: dir,
     stdio: ['ignore', 'pipe', 'pipe'],
   });

@@ -58,7 +58,7 @@ protected:
     FakeFlashControl control;
     RecordingPoster poster;
     EventRegistry events;
-    Navigation navigation{control, "/opt/tunewick/", poster, events};
+    Navigation navigation{control, "/opt/tunewick/data/Loader.html", poster, events};
 };
 
 TEST_F(NavigationTest, StartsEmptyWithTheStartMovieOutsideTheHistory) {
@@ -72,9 +72,9 @@ TEST_F(NavigationTest, StartsEmptyWithTheStartMovieOutsideTheHistory) {
     EXPECT_TRUE(poster.posted.empty());
 
     FakeFlashControl local;
-    Navigation bare(local, "", poster, events);
-    bare.loadStartMovie();
-    EXPECT_EQ(local.journal, Names{"LoadMovie 0 data/Loader.html"});
+    Navigation flash(local, "/home/me/movies/Loader.swf", poster, events);
+    flash.loadStartMovie();
+    EXPECT_EQ(local.journal, Names{"LoadMovie 0 /home/me/movies/Loader.swf"});
 }
 
 TEST_F(NavigationTest, LoadPostsTheSwitchAndShowPerformsItBetweenTheEvents) {

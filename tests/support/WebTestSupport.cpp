@@ -67,6 +67,8 @@ ProgramDir::ProgramDir() {
     writeFile(program_ / "web/player/settings.json", "{}");
     writeFile(program_ / "web/player/blob.bin", "??");
     writeFile(program_ / "data/Loader.html", "<!doctype html><title>loader</title>");
+    writeFile(program_ / "data/Menu.swf", "FWS\x0b");
+    writeFile(program_ / "web/ruffle/core.ruffle.wasm", std::string("\0asm", 4));
     writeFile(program_ / "data/sound/beep.wav", "RIFF....WAVE");
     writeFile(program_ / "data/Page One.html", "page one");
     writeFile(program_ / "data/.hidden.html", "hidden");
@@ -82,14 +84,14 @@ ProgramDir::~ProgramDir() {
     fs::remove_all(root_, ignored);
 }
 
-HttpReply rawHttp(std::uint16_t port, const std::string& rawRequestHead, bool head) {
+HttpReply rawHttp(std::uint16_t port, const std::string& rawRequestHead, bool head, const std::string& body) {
     net::io_context ioc;
     beast::tcp_stream stream(ioc);
     HttpReply reply;
     beast::error_code ec;
     stream.socket().connect(loopback(port), ec);
     if (ec) return reply;
-    net::write(stream.socket(), net::buffer(rawRequestHead + "\r\n\r\n"), ec);
+    net::write(stream.socket(), net::buffer(rawRequestHead + "\r\n\r\n" + body), ec);
     if (ec) return reply;
 
     beast::flat_buffer buffer;
@@ -118,6 +120,15 @@ HttpReply httpRequest(std::uint16_t port, const std::string& method, const std::
     std::string head = method + " " + target + " HTTP/1.1\r\nConnection: close";
     if (!host.empty()) head += "\r\nHost: " + host;
     return rawHttp(port, head, method == "HEAD");
+}
+
+HttpReply httpPost(std::uint16_t port, const std::string& target, const std::string& origin, const std::string& host,
+                   const std::string& body, const std::string& method) {
+    std::string head = method + " " + target + " HTTP/1.1\r\nConnection: close";
+    if (!host.empty()) head += "\r\nHost: " + host;
+    if (!origin.empty()) head += "\r\nOrigin: " + origin;
+    head += "\r\nContent-Type: application/xml\r\nContent-Length: " + std::to_string(body.size());
+    return rawHttp(port, head, false, body);
 }
 
 HttpReply httpGet(std::uint16_t port, const std::string& target) {

@@ -46,13 +46,19 @@ struct HttpReply {
 };
 
 // Sends `rawRequestHead` (request line and headers, without the final empty line) as bytes,
-// exactly as given, and reads the answer.
-HttpReply rawHttp(std::uint16_t port, const std::string& rawRequestHead, bool head = false);
+// exactly as given, then `body`, and reads the answer.
+HttpReply rawHttp(std::uint16_t port, const std::string& rawRequestHead, bool head = false,
+                  const std::string& body = "");
 
 // A well-formed request with the given Host header (none when empty).
 HttpReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& host);
 HttpReply httpGet(std::uint16_t port, const std::string& target);
+
+// A SWF movie's call: POST `body` to `target` with the given Origin and Host (each left out
+// when empty).
+HttpReply httpPost(std::uint16_t port, const std::string& target, const std::string& origin, const std::string& host,
+                   const std::string& body, const std::string& method = "POST");
 
 // A page's end of the bridge, driven from the test's thread.
 class TestPlayer {

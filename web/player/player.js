@@ -6,7 +6,10 @@
  * Messages (JSON text objects):
  *   page -> host  {"type":"call","id":N,"request":"<invoke …>"}     answered by a "return"
  *   host -> page  {"type":"call","id":M,"request":"<invoke …>"}     answered by a "return"
- *   host -> page  {"type":"load","layer":0,"url":"…"} | {"type":"alert",…} | {"type":"exit"}
+ *   host -> page  {"type":"load","layer":0,"url":"…","commands":[…]} | {"type":"alert",…} | {"type":"exit"}
+ *
+ * A .swf movie plays in Ruffle (flash.js): its calls reach the host by a synchronous POST
+ * instead, and the host's calls reach the functions it registered on the Ruffle element.
  *
  * The Bridge and stageLayout carry no DOM of their own, so they load in Node for tests.
  */
@@ -43,7 +46,8 @@
    *
    * options: url (of the WebSocket), codec (toXml, fromXml, parseInvoke), WebSocket (the
    * constructor), setTimeout/clearTimeout, and the hooks load(layer, url), alert(caption,
-   * text), exit(), connection(isUp).
+   * text), exit(), connection(isUp), and movieCallback(name): a callback of a movie that
+   * does not register through external.js (a SWF movie), or null.
    */
   class Bridge {
     constructor(options) {
@@ -221,7 +225,8 @@
           this.answer(message.id, message.request);
           return;
         case 'load':
-          this.hook('load', Number(message.layer) || 0, String(message.url || ''));
+          this.hook('load', Number(message.layer) || 0, String(message.url || ''),
+            Array.isArray(message.commands) ? message.commands.map(String) : null);
           return;
         case 'alert':
           this.hook('alert', String(message.caption == null ? '' : message.caption), String(message.text == null ? '' : message.text));
@@ -238,7 +243,8 @@
       let value = NULL_XML;
       try {
         const { name, args } = this.codec.parseInvoke(typeof request === 'string' ? request : '');
-        const fn = this.lookup(name);
+        let fn = this.lookup(name);
+        if (!fn && typeof this.options.movieCallback === 'function') fn = this.options.movieCallback(name);
         if (fn) value = this.codec.toXml(await fn(...args));
       } catch (e) {
         if (typeof console !== 'undefined') console.error('Tunewick: a movie callback failed', e);
@@ -292,8 +298,10 @@
     const status = document.getElementById('status');
     const alertDialog = document.getElementById('alert');
     const alerts = [];
+    const Flash = window.TunewickFlash;
     let loadedUrl = null;
     let outageTimer = null;
+    let swfPlayer = null; // the <ruffle-player> while a SWF movie is shown
 
     function layout() {
       const { left, top, scale } = stageLayout(window.innerWidth, window.innerHeight);
@@ -303,6 +311,11 @@
     }
 
     function focusMovie() {
+      if (swfPlayer) {
+        // Keys reach a SWF movie only while its player element has the focus.
+        swfPlayer.focus();
+        return;
+      }
       const w = bridge.currentMovieWindow();
       try {
         if (w) w.focus();
@@ -312,7 +325,8 @@
       }
     }
 
-    function showMovie(layer, url) {
+    function showMovie(layer, url, commands) {
+      if (commands) commandGlobals.define(commands);
       if (layer !== 0) return; // the host only ever loads the start movie, into layer 0
       let target;
       try {
@@ -326,7 +340,44 @@
       if (loadedUrl === target.href) return;
       loadedUrl = target.href;
       bridge.forgetAll();
-      frame.src = target.href;
+      removeSwf();
+      if (Flash.isSwfUrl(target.href)) {
+        frame.hidden = true;
+        frame.src = 'about:blank';
+        showSwf(target.href);
+      } else {
+        frame.hidden = false;
+        frame.src = target.href;
+      }
+    }
+
+    function removeSwf() {
+      if (!swfPlayer) return;
+      swfPlayer.remove();
+      swfPlayer = null;
+    }
+
+    async function showSwf(url) {
+      const shownFor = loadedUrl;
+      let ruffle;
+      try {
+        ruffle = await Flash.loadRuffle(window);
+      } catch (e) {
+        alerts.push({ caption: 'Tunewick', text: 'This movie is a Flash movie, and the Flash player (Ruffle) is not installed with Tunewick.' });
+        showNextAlert();
+        return;
+      }
+      if (loadedUrl !== shownFor) return; // another movie was asked for meanwhile
+      const player = ruffle.newest().createPlayer();
+      player.id = 'swf';
+      stage.appendChild(player);
+      swfPlayer = player;
+      try {
+        await player.ruffle().load(Flash.ruffleConfig(url));
+      } catch (e) {
+        console.error('Tunewick: Ruffle could not load ' + url, e);
+      }
+      if (swfPlayer === player && !alertDialog.open) focusMovie();
     }
 
     function showNextAlert() {
@@ -367,6 +418,8 @@
 
     const token = new URLSearchParams(window.location.search).get('token') || '';
     const scheme = window.location.protocol === 'https:' ? 'wss:' : 'ws:';
+    const commandGlobals = new Flash.CommandGlobals(window, (name, args) =>
+      Flash.callHostSync({ XMLHttpRequest: window.XMLHttpRequest, token, codec: window.ExternalInterface }, name, args));
     const bridge = new Bridge({
       url: scheme + '//' + window.location.host + '/bridge?token=' + encodeURIComponent(token),
       codec: window.ExternalInterface,
@@ -380,6 +433,7 @@
       },
       exit: showEnded,
       connection,
+      movieCallback: (name) => Flash.movieCallback(swfPlayer, name),
     });
     window.tunewickBridge = bridge;
 
@@ -403,6 +457,10 @@
     // reach the movie.
     window.addEventListener('keydown', (event) => {
       if (alertDialog.open || !FORWARDED_KEYS.has(event.key)) return;
+      if (swfPlayer) {
+        if (!swfPlayer.contains(event.target)) focusMovie();
+        return;
+      }
       const w = bridge.currentMovieWindow();
       if (!w) return;
       event.preventDefault();

@@ -17,6 +17,7 @@
 
 #include "app/dialog/BrowserLauncher.h"
 #include "app/dialog/CtunewickDlg.h"
+#include "app/dialog/MovieFolder.h"
 #include "app/dialog/PlayerReporter.h"
 #include "app/dialog/ProgramFiles.h"
 #include "app/web/WebControl.h"
@@ -107,11 +108,14 @@ int CtunewickApp::InitInstance(const Options& options) {
                   << programFilesCandidates(program) << "\n";
         return 1;
     }
+    const MovieFolder movies = chooseMovieFolder(options.movies, fs::path(*programFiles) / "data");
 
     MessageQueue queue;
     std::unique_ptr<WebControl> control;
     try {
-        control = std::make_unique<WebControl>(queue, *programFiles, options.port);
+        WebControlSettings web;
+        web.moviesDir = movies.folder;
+        control = std::make_unique<WebControl>(queue, *programFiles, options.port, web);
     } catch (const std::exception& error) {
         std::cerr << "tunewick: cannot serve the player: " << error.what() << "\n";
         return 1;
@@ -122,6 +126,7 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     std::cout << "Tunewick is running at " << control->url() << std::endl;
     std::cout << "Movies and player: " << *programFiles << std::endl;
+    std::cout << "Start movie: " << movies.startMovie.string() << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;
     std::cout << "Sound output: " << chosenDevice(AudioDirection::output, options.outputDevice) << std::endl;
 
@@ -130,7 +135,7 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     int code = 0;
     {
-        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, *programFiles});
+        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, movies.startMovie.string()});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();

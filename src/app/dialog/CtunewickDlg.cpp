@@ -44,7 +44,7 @@ CtunewickDlg::~CtunewickDlg() {
 }
 
 void CtunewickDlg::OnInitDialog() {
-    navigation_ = std::make_unique<Navigation>(services_.control, services_.programDir, *this, eventRegistry_);
+    navigation_ = std::make_unique<Navigation>(services_.control, services_.startMovie, *this, eventRegistry_);
     recognizer_ = std::make_unique<NoteRecognizer>(services_.microphone, services_.reporter, *this);
     tuner_ = std::make_unique<StringTuner>(services_.microphone, services_.reporter, *this);
     tuner_->setStringIndex(0);
@@ -77,6 +77,8 @@ void CtunewickDlg::OnInitDialog() {
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,
                                                         pitchTracker_.get()));
 
+    // A SWF movie calls the commands as global functions: the player must know them first.
+    services_.control.setCommandNames(commands.names());
     navigation_->loadStartMovie();
 }
 

@@ -31,7 +31,7 @@ struct DialogServices {
     Reporter& reporter;
     SoundPlayer& player;
     CaptureDeviceFactory microphone;  // opened by each engine at its initialisation
-    std::string programDir;           // ends in "/" (or empty): the movies are in its data/
+    std::string startMovie;           // the path of the start movie (Loader of the movie folder)
 };
 
 class CtunewickDlg final : public DialogPoster {

@@ -30,6 +30,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
         ->option_text("NAME");
     app.add_option("--output-device", options.outputDevice, "Play sounds on the sound device of this name")
         ->option_text("NAME");
+    app.add_option("--movies", options.movies,
+                   "Play the movies of this folder (start movie Loader.swf, else Loader.html)")
+        ->check(CLI::ExistingDirectory)
+        ->option_text("DIR");
     app.add_flag("--version", version, "Print the version and exit");
 
     try {

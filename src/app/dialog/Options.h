@@ -13,6 +13,7 @@ struct Options {
     bool listDevices = false;     // --list-devices: print the sound devices and exit
     std::string inputDevice;      // --input-device NAME; empty: the system's default
     std::string outputDevice;     // --output-device NAME; empty: the system's default
+    std::string movies;           // --movies DIR; empty: the program's own data folder
 };
 
 // The program ends at once: print `text` (to stdout for status 0, else to stderr) and exit

@@ -77,7 +77,7 @@ std::string percentEncodeSegment(std::string_view segment) {
 }
 
 std::string contentTypeFor(const fs::path& file) {
-    static const std::array<std::pair<const char*, const char*>, 22> types{{
+    static const std::array<std::pair<const char*, const char*>, 24> types{{
         {".html", "text/html; charset=utf-8"},
         {".htm", "text/html; charset=utf-8"},
         {".js", "text/javascript; charset=utf-8"},
@@ -100,6 +100,9 @@ std::string contentTypeFor(const fs::path& file) {
         {".woff", "font/woff"},
         {".woff2", "font/woff2"},
         {".ttf", "font/ttf"},
+        // Browsers compile WebAssembly as it streams in only when it comes with its own type.
+        {".wasm", "application/wasm"},
+        {".swf", "application/x-shockwave-flash"},
     }};
     const std::string ext = lowerAscii(file.extension().string());
     for (const auto& [known, type] : types) {
@@ -108,12 +111,11 @@ std::string contentTypeFor(const fs::path& file) {
     return "application/octet-stream";
 }
 
-std::optional<std::string> movieUrl(const fs::path& programDir, const std::string& moviePath) {
-    fs::path path(moviePath);
-    if (path.is_relative()) path = programDir / path;
-    path = path.lexically_normal();
-    const fs::path data = (programDir / "data").lexically_normal();
-    const fs::path relative = path.lexically_relative(data);
+std::optional<std::string> movieUrl(const fs::path& moviesDir, const std::string& moviePath) {
+    const fs::path path = fs::path(moviePath).lexically_normal();
+    const fs::path movies = moviesDir.lexically_normal();
+    if (path.is_absolute() != movies.is_absolute()) return std::nullopt;
+    const fs::path relative = path.lexically_relative(movies);
     if (relative.empty() || relative == ".") return std::nullopt;
     std::string url = "/movies";
     for (const auto& part : relative) {
@@ -125,8 +127,10 @@ std::optional<std::string> movieUrl(const fs::path& programDir, const std::strin
     return url;
 }
 
-StaticFiles::StaticFiles(fs::path programDir)
-    : playerDir_(programDir / "web" / "player"), moviesDir_(programDir / "data") {}
+StaticFiles::StaticFiles(const fs::path& programDir, fs::path moviesDir)
+    : playerDir_(programDir / "web" / "player"),
+      ruffleDir_(programDir / "web" / "ruffle"),
+      moviesDir_(moviesDir.empty() ? programDir / "data" : std::move(moviesDir)) {}
 
 std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std::string_view target) const {
     const std::string_view rawPath = target.substr(0, target.find_first_of("?#"));
@@ -159,8 +163,8 @@ std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std:
     if (segments.empty()) {
         root = playerDir_;
         relative = "index.html";
-    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies")) {
-        root = segments[0] == "player" ? playerDir_ : moviesDir_;
+    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies" || segments[0] == "ruffle")) {
+        root = segments[0] == "player" ? playerDir_ : segments[0] == "ruffle" ? ruffleDir_ : moviesDir_;
         for (std::size_t i = 1; i < segments.size(); ++i) relative /= fs::path(std::string(segments[i]));
     } else {
         return Refused{404};

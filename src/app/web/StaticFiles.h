@@ -2,8 +2,9 @@
 // Maps the player's and the movies' URLs to files, and movie files back to URLs.
 //   "/"            -> <programDir>/web/player/index.html
 //   "/player/..."  -> <programDir>/web/player/...
-//   "/movies/..."  -> <programDir>/data/...
-// No request can reach a file outside those two folders, however it is encoded: the path is
+//   "/ruffle/..."  -> <programDir>/web/ruffle/...   (the SWF player, from npm)
+//   "/movies/..."  -> the movie folder (by default <programDir>/data)
+// No request can reach a file outside those folders, however it is encoded: the path is
 // decoded exactly once, anything suspicious is refused, and the real (symlink-free) path of
 // the file must still lie inside its folder.
 #include <filesystem>
@@ -25,9 +26,9 @@ std::string percentEncodeSegment(std::string_view segment);
 std::string contentTypeFor(const std::filesystem::path& file);
 
 // The URL under which the movie file at moviePath is served ("/movies/<relative path>"), or
-// nothing when the file does not lie in <programDir>/data. A relative moviePath is taken
-// relative to programDir. Works on the names only: the file need not exist.
-std::optional<std::string> movieUrl(const std::filesystem::path& programDir, const std::string& moviePath);
+// nothing when the file does not lie in moviesDir. Two relative paths are taken relative to
+// the same folder. Works on the names only: the file need not exist.
+std::optional<std::string> movieUrl(const std::filesystem::path& moviesDir, const std::string& moviePath);
 
 class StaticFiles {
 public:
@@ -39,13 +40,15 @@ public:
         int status;  // 400 for a malformed or suspicious path, 404 for anything not served
     };
 
-    explicit StaticFiles(std::filesystem::path programDir);
+    // An empty moviesDir means <programDir>/data.
+    explicit StaticFiles(const std::filesystem::path& programDir, std::filesystem::path moviesDir = {});
 
     // Resolves a request target (path, optionally followed by "?query"). Thread-safe.
     std::variant<Found, Refused> resolve(std::string_view target) const;
 
 private:
     std::filesystem::path playerDir_;
+    std::filesystem::path ruffleDir_;
     std::filesystem::path moviesDir_;
 };
 

@@ -12,6 +12,9 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <nlohmann/json.hpp>
+#include <tinyxml.h>
+
+#include "bridge/SafeXml.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,6 +48,14 @@ std::string dump(const json& message) {
     return message.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// A movie call over HTTP must be an invoke request; anything else is a bad request.
+bool isInvokeRequest(const std::string& text) {
+    TiXmlDocument document;
+    parseUntrustedXml(document, text);
+    const TiXmlElement* root = document.RootElement();
+    return !document.Error() && root != nullptr && root->ValueStr() == "invoke" && root->Attribute("name") != nullptr;
+}
+
 void keepFromChildren(int fd) {
     const int flags = ::fcntl(fd, F_GETFD);
     if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
@@ -59,11 +70,17 @@ struct WebControl::Impl {
         bool done = false;
         std::string value;
     };
+    // Hands a movie call's reply value to its page; runs on the io thread.
+    using Deliver = std::function<void(std::string value)>;
     // The movie call being served on the dialog's thread.
     struct Serving {
-        std::weak_ptr<PlayerSession> session;
-        json id;
+        Deliver deliver;
         bool answered = false;
+    };
+    // A synchronous movie call (HTTP) waiting for the dialog's thread.
+    struct SyncCall {
+        std::string request;
+        Deliver deliver;
     };
 
     Impl(WebControl& owner, MessageQueue& queue, std::filesystem::path programDir, std::uint16_t requestedPort,
@@ -76,7 +93,9 @@ struct WebControl::Impl {
     void onPlayerMessage(const std::shared_ptr<PlayerSession>& session, const std::string& text);
     void onPlayerClosed(PlayerSession& session);
     void onLastPlayerGone(const error_code& ec);
-    void serveMovieCall(const std::weak_ptr<PlayerSession>& session, json id, const std::string& request);
+    bool onSyncCall(const std::shared_ptr<HttpSession>& session, std::string request);
+    void serveNextSyncCall();
+    void serveMovieCall(Deliver deliver, const std::string& request);
     void answer(Serving& call, const std::string& value);
     void finishCall(std::uint64_t id, std::uint64_t fromSession, std::string value, bool anySession);
     void failCallsOf(std::uint64_t session);
@@ -86,6 +105,7 @@ struct WebControl::Impl {
     MessageQueue& queue;
     const std::filesystem::path programDir;
     const WebControlSettings settings;
+    const std::filesystem::path moviesDir;
     const std::string token;
     StaticFiles files;
     HttpContext http;
@@ -108,11 +128,14 @@ struct WebControl::Impl {
 
     // Touched on the dialog's thread only.
     std::vector<Serving> serving;
+    std::vector<std::string> commandNames;
 
     // Host calls awaiting replies, shared between the dialog's and the io thread.
     std::mutex pendingMutex;
     std::condition_variable pendingCv;
     std::map<std::uint64_t, Pending> pending;
+    // Also under pendingMutex, so that a waiting CallFunction wakes for them.
+    std::deque<SyncCall> syncCalls;
     bool stopping = false;
     std::atomic<std::uint64_t> nextCallId{1};
     std::atomic<std::uint64_t> playersOpened{0};
@@ -133,8 +156,9 @@ WebControl::Impl::Impl(WebControl& owner_, MessageQueue& queue_, std::filesystem
       queue(queue_),
       programDir(std::move(programDir_)),
       settings(settings_),
+      moviesDir(settings.moviesDir.empty() ? programDir / "data" : settings.moviesDir),
       token(makeToken()),
-      files(programDir),
+      files(programDir, moviesDir),
       work(net::make_work_guard(ioc)),
       acceptor(ioc),
       graceTimer(ioc),
@@ -152,6 +176,10 @@ WebControl::Impl::Impl(WebControl& owner_, MessageQueue& queue_, std::filesystem
     http.files = &files;
     http.upgrade = [this](tcp::socket socket, HttpContext::Request request) {
         onUpgrade(std::move(socket), std::move(request));
+    };
+    http.maxCallBytes = settings.maxMessageBytes;
+    http.movieCall = [this](const std::shared_ptr<HttpSession>& session, std::string request) {
+        return onSyncCall(session, std::move(request));
     };
     acceptNext();
     thread = std::thread([this] { runIo(); });
@@ -234,10 +262,13 @@ void WebControl::Impl::onPlayerMessage(const std::shared_ptr<PlayerSession>& ses
     if (*type == "call") {
         const auto request = message.find("request");
         if (!id->is_number_integer() || request == message.end() || !request->is_string()) return;
-        queue.post([this, alive = std::weak_ptr<int>(alive), weak = std::weak_ptr<PlayerSession>(session),
-                    callId = *id, text = request->get<std::string>()]() mutable {
+        Deliver deliver = [weak = std::weak_ptr<PlayerSession>(session), callId = *id](std::string value) {
+            if (auto player = weak.lock()) player->send(dump(json{{"type", "return"}, {"id", callId}, {"value", value}}));
+        };
+        queue.post([this, alive = std::weak_ptr<int>(alive), deliver = std::move(deliver),
+                    text = request->get<std::string>()]() mutable {
             if (alive.expired()) return;
-            serveMovieCall(weak, std::move(callId), text);
+            serveMovieCall(std::move(deliver), text);
         });
     } else if (*type == "return") {
         if (!id->is_number_unsigned()) return;
@@ -266,9 +297,35 @@ void WebControl::Impl::onLastPlayerGone(const error_code& ec) {
     if (handler) queue.post(std::move(handler));
 }
 
-void WebControl::Impl::serveMovieCall(const std::weak_ptr<PlayerSession>& session, json id,
-                                      const std::string& request) {
-    serving.push_back(Serving{session, std::move(id), false});
+bool WebControl::Impl::onSyncCall(const std::shared_ptr<HttpSession>& session, std::string request) {
+    if (!isInvokeRequest(request)) return false;
+    // The connection waits with no read or write under way: only this keeps it.
+    Deliver deliver = [session](std::string value) { session->answerCall(value); };
+    {
+        std::lock_guard lock(pendingMutex);
+        syncCalls.push_back(SyncCall{std::move(request), std::move(deliver)});
+    }
+    pendingCv.notify_all();
+    // In the queue like any movie call, unless a waiting CallFunction serves it first.
+    queue.post([this, alive = std::weak_ptr<int>(alive)] {
+        if (!alive.expired()) serveNextSyncCall();
+    });
+    return true;
+}
+
+void WebControl::Impl::serveNextSyncCall() {
+    SyncCall call;
+    {
+        std::lock_guard lock(pendingMutex);
+        if (syncCalls.empty()) return;
+        call = std::move(syncCalls.front());
+        syncCalls.pop_front();
+    }
+    serveMovieCall(std::move(call.deliver), call.request);
+}
+
+void WebControl::Impl::serveMovieCall(Deliver deliver, const std::string& request) {
+    serving.push_back(Serving{std::move(deliver), false});
     // Whatever the handler does, even throw, the page gets exactly one answer.
     struct AnswerOnce {
         Impl& impl;
@@ -283,10 +340,7 @@ void WebControl::Impl::serveMovieCall(const std::weak_ptr<PlayerSession>& sessio
 
 void WebControl::Impl::answer(Serving& call, const std::string& value) {
     call.answered = true;
-    std::string text = dump(json{{"type", "return"}, {"id", call.id}, {"value", value}});
-    net::post(ioc, [weak = call.session, text = std::move(text)]() mutable {
-        if (auto session = weak.lock()) session->send(std::move(text));
-    });
+    net::post(ioc, [deliver = call.deliver, value]() mutable { deliver(std::move(value)); });
 }
 
 void WebControl::Impl::finishCall(std::uint64_t id, std::uint64_t fromSession, std::string value, bool anySession) {
@@ -368,13 +422,15 @@ std::string WebControl::url() const {
 }
 
 void WebControl::LoadMovie(std::int32_t layer, const std::string& url) {
-    const std::optional<std::string> served = movieUrl(impl_->programDir, url);
+    const std::optional<std::string> served = movieUrl(impl_->moviesDir, url);
     if (!served) {
-        std::fprintf(stderr, "tunewick: cannot show %s: only movies inside the data folder can be shown\n",
-                     url.c_str());
+        std::fprintf(stderr, "tunewick: cannot show %s: only movies inside the movie folder %s can be shown\n",
+                     url.c_str(), impl_->moviesDir.c_str());
         return;
     }
-    std::string text = dump(json{{"type", "load"}, {"layer", layer}, {"url", *served}});
+    json load{{"type", "load"}, {"layer", layer}, {"url", *served}};
+    if (!impl_->commandNames.empty()) load["commands"] = impl_->commandNames;
+    std::string text = dump(load);
     net::post(impl_->ioc, [impl = impl_.get(), text = std::move(text)] {
         impl->currentLoad = text;
         if (impl->current) impl->current->send(text);
@@ -406,9 +462,19 @@ std::string WebControl::CallFunction(const std::string& request) {
         impl.current->send(std::move(text));
     });
 
+    const auto deadline = std::chrono::steady_clock::now() + impl.settings.callTimeout;
     std::unique_lock lock(impl.pendingMutex);
-    impl.pendingCv.wait_for(lock, impl.settings.callTimeout,
-                            [&] { return impl.stopping || impl.pending.at(id).done; });
+    for (;;) {
+        impl.pendingCv.wait_until(lock, deadline, [&] {
+            return impl.stopping || impl.pending.at(id).done || !impl.syncCalls.empty();
+        });
+        if (impl.stopping || impl.pending.at(id).done || impl.syncCalls.empty()) break;
+        // A SWF page blocked in a synchronous call cannot answer this one until it has its
+        // own answer: serve it here, as a call made from inside this one.
+        lock.unlock();
+        impl.serveNextSyncCall();
+        lock.lock();
+    }
     auto node = impl.pending.extract(id);
     return node.mapped().done ? std::move(node.mapped().value) : std::string();
 }
@@ -418,6 +484,10 @@ void WebControl::SetReturnValue(const std::string& value) {
     Impl::Serving& call = impl_->serving.back();
     if (call.answered) return;
     impl_->answer(call, value);
+}
+
+void WebControl::setCommandNames(std::vector<std::string> names) {
+    impl_->commandNames = std::move(names);
 }
 
 void WebControl::alert(const std::string& caption, const std::string& text) {

@@ -1,20 +1,24 @@
 #pragma once
 // The player control: the FlashControl whose "movie" is the player page in a browser,
 // connected over one WebSocket. It serves, on 127.0.0.1 only, the player ("/" and
-// "/player/..."), the movies ("/movies/...") and the bridge ("/bridge?token=TOKEN").
+// "/player/..."), Ruffle for SWF movies ("/ruffle/..."), the movies ("/movies/..."), the
+// bridge ("/bridge?token=TOKEN") and the synchronous calls of SWF movies
+// ("POST /call?token=TOKEN": the invoke XML in, the reply value XML out).
 //
 // Messages (one JSON text object each):
 //   page -> host  {"type":"call","id":N,"request":"<invoke ...>"}   answered by
 //   host -> page  {"type":"return","id":N,"value":"<null/>"}
 //   host -> page  {"type":"call","id":M,"request":"<invoke ...>"}   answered by
 //   page -> host  {"type":"return","id":M,"value":"..."}
-//   host -> page  {"type":"load","layer":0,"url":"/movies/Loader.html"}
+//   host -> page  {"type":"load","layer":0,"url":"/movies/Loader.html","commands":[...]}
 //   host -> page  {"type":"alert","caption":"...","text":"..."}
 //   host -> page  {"type":"exit"}
 //
 // One player at a time: a new connection takes over and the old one is closed with code
 // 4000 ("replaced"), so that page knows not to reconnect. The network runs on a thread of
-// the control's own; the movie's calls are handed to the dialog's queue.
+// the control's own; the movie's calls are handed to the dialog's queue. A synchronous call
+// that arrives while the dialog waits in CallFunction is served inside that wait: its page
+// is blocked until the answer, so it could not answer the host's call before.
 #include "bridge/FlashControl.h"
 #include "bridge/MessageQueue.h"
 
@@ -25,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tunewick {
 
@@ -35,10 +40,12 @@ struct WebControlSettings {
     std::chrono::milliseconds lastPlayerGrace{3000};
     // How long sendExit waits for the exit message to be written.
     std::chrono::milliseconds exitFlushTimeout{1000};
-    // A larger incoming message closes that connection.
+    // A larger incoming message closes that connection; a larger call body is refused.
     std::size_t maxMessageBytes = 256 * 1024;
     // Pings at half this interval keep a live page connected; a silent one is dropped.
     std::chrono::milliseconds idleTimeout{60000};
+    // The folder served as "/movies/"; empty: <programDir>/data.
+    std::filesystem::path moviesDir;
 };
 
 class WebControl final : public FlashControl {
@@ -60,17 +67,21 @@ public:
     std::string url() const;
 
     // --- FlashControl: call these on the dialog's thread.
-    // Shows the movie file at `url` (a path inside <programDir>/data/) in the player; a
-    // player that connects later, or reconnects, receives the latest load before anything
-    // else. A path outside data/ cannot be served: it is reported on stderr and ignored.
+    // Shows the movie file at `url` (a path inside the movie folder) in the player, with the
+    // command names given last; a player that connects later, or reconnects, receives the
+    // latest load before anything else. A path outside the movie folder cannot be served: it
+    // is reported on stderr and ignored.
     void LoadMovie(std::int32_t layer, const std::string& url) override;
     // Sends the request to the current player and waits for its reply, at most
     // callTimeout; "" when no player is connected, none answers in time, the player goes
-    // away, or the control stops meanwhile.
+    // away, or the control stops meanwhile. Serves the synchronous movie calls that arrive
+    // meanwhile.
     std::string CallFunction(const std::string& request) override;
     // Answers the movie call being served (inside the FlashCall handler). Only the first
     // answer counts; a handler that gives none is answered "<null/>" when it returns.
     void SetReturnValue(const std::string& value) override;
+    // Sent to the player with each load: a SWF movie calls these names as global functions.
+    void setCommandNames(std::vector<std::string> names) override;
 
     // --- Any thread.
     // Shows a modal message in the player. Messages raised while no player is connected

@@ -2,6 +2,7 @@
 // scripted device for the microphone; the test thread plays the dialog's thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +42,10 @@ public:
         return "<null/>";
     }
     void SetReturnValue(const std::string& value) override { replies.push_back(value); }
+    void setCommandNames(std::vector<std::string> names) override {
+        commandNames = std::move(names);
+        namesBeforeLoad = loads.empty();
+    }
     // The movie calls the host; returns the reply it got.
     std::string movieCalls(const std::string& name, const std::string& arguments = "") {
         const std::size_t before = replies.size();
@@ -55,6 +60,8 @@ public:
 
     std::function<void()> afterLoad;  // runs once the start movie is asked for
     std::vector<std::string> loads;
+    std::vector<std::string> commandNames;
+    bool namesBeforeLoad = false;
     std::vector<std::string> replies;
     std::mutex mutex;
     std::vector<std::string> calls;
@@ -85,7 +92,7 @@ protected:
         fs::create_directories(folder_ / "data" / "sound");
         fs::current_path(folder_);
         dialog_ = std::make_unique<CtunewickDlg>(
-            DialogServices{control_, queue_, reporter_, player_, device_->factory(), "/opt/tunewick/"});
+            DialogServices{control_, queue_, reporter_, player_, device_->factory(), "/opt/tunewick/data/Loader.html"});
     }
     void TearDown() override {
         dialog_.reset();
@@ -117,6 +124,16 @@ TEST_F(DialogTest, StartsWithTheStartMovieAndAnEmptyHistory) {
     dialog_->OnInitDialog();
     ASSERT_EQ(control_.loads.size(), 1u);
     EXPECT_EQ(control_.loads[0], "0 /opt/tunewick/data/Loader.html");
+    // A SWF player needs every command's name before the start movie runs.
+    EXPECT_TRUE(control_.namesBeforeLoad);
+    EXPECT_EQ(control_.commandNames, dialog_->commandRegistry()->names());
+    for (const char* name : {"exit", "generateMaze", "getHistoryInfo", "goBack", "goForward", "loadSwf",
+                             "playRecordedWav", "setTunerString", "startRecognizer", "startRecorder", "startTuner",
+                             "stopRecorder"}) {
+        EXPECT_NE(std::find(control_.commandNames.begin(), control_.commandNames.end(), name),
+                  control_.commandNames.end())
+            << name;
+    }
     EXPECT_EQ(control_.movieCalls("getHistoryInfo"),
               "<object><property id=\"canGoBack\"><false/></property>"
               "<property id=\"canGoForward\"><false/></property></object>");
@@ -252,9 +269,9 @@ TEST(DialogWithoutMicrophone, StartsQuietlyAndItsStartsDoNothing) {
     MessageQueue queue;
     RecordingReporter reporter;
     CountingPlayer player;
-    CtunewickDlg dialog(DialogServices{control, queue, reporter, player, ScriptedCaptureDevice::noDevice(), ""});
+    CtunewickDlg dialog(DialogServices{control, queue, reporter, player, ScriptedCaptureDevice::noDevice(), "movies/Loader.swf"});
     dialog.OnInitDialog();
-    EXPECT_EQ(control.loads.at(0), "0 data/Loader.html");
+    EXPECT_EQ(control.loads.at(0), "0 movies/Loader.swf");
     EXPECT_EQ(control.movieCalls("startRecorder"), "<null/>");
     EXPECT_EQ(control.movieCalls("startTuner"), "<null/>");
     EXPECT_EQ(control.movieCalls("startRecognizer"), "<null/>");

@@ -29,11 +29,13 @@ TEST(CommandLineOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(std::get<Options>(none).openBrowser);
     EXPECT_TRUE(std::get<Options>(none).inputFile.empty());
     EXPECT_FALSE(std::get<Options>(none).listDevices);
+    EXPECT_TRUE(std::get<Options>(none).movies.empty());
 
     const ProgramDir dir;
     const std::string wav = (dir.path() / "data/sound/beep.wav").string();
     const ParsedOptions all = parse({"--port", "65535", "--no-browser", "--input", wav.c_str(), "--list-devices",
-                                     "--input-device", "USB Mic", "--output-device=Speakers"});
+                                     "--input-device", "USB Mic", "--output-device=Speakers", "--movies",
+                                     dir.path().c_str()});
     ASSERT_TRUE(std::holds_alternative<Options>(all));
     const Options& options = std::get<Options>(all);
     EXPECT_EQ(options.port, 65535);
@@ -42,6 +44,7 @@ TEST(CommandLineOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(options.listDevices);
     EXPECT_EQ(options.inputDevice, "USB Mic");
     EXPECT_EQ(options.outputDevice, "Speakers");
+    EXPECT_EQ(options.movies, dir.path().string());
 }
 
 TEST(CommandLineOptions, HelpAndVersionEndTheProgramSuccessfully) {
@@ -55,7 +58,7 @@ TEST(CommandLineOptions, HelpAndVersionEndTheProgramSuccessfully) {
     ASSERT_TRUE(std::holds_alternative<OptionsExit>(help));
     EXPECT_EQ(std::get<OptionsExit>(help).status, 0);
     for (const char* option : {"--port", "--no-browser", "--input", "--list-devices", "--input-device",
-                               "--output-device", "--version"}) {
+                               "--output-device", "--movies", "--version"}) {
         EXPECT_NE(std::get<OptionsExit>(help).text.find(option), std::string::npos) << option;
     }
 }
@@ -73,6 +76,8 @@ TEST(CommandLineOptions, BadCommandLinesExitWithStatusTwoAndSayWhy) {
         {{"--port", "http"}, "http"},
         {{"--input", "/nonexistent/file.wav"}, "/nonexistent/file.wav"},
         {{"stray"}, "stray"},
+        {{"--movies", "/nonexistent/movies"}, "/nonexistent/movies"},
+        {{"--movies"}, "--movies"},
     };
     for (const Case& c : cases) {
         std::vector<const char*> all{"tunewick"};

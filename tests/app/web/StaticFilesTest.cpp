@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tunewick::test {
 namespace {
@@ -24,17 +26,31 @@ TEST(StaticFiles, DecodesOnceAndRejectsBrokenEscapes) {
 }
 
 TEST(StaticFiles, MovieFilesMapToMovieUrls) {
-    const fs::path program = "/opt/tunewick/";
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/data/Loader.html"), "/movies/Loader.html");
-    EXPECT_EQ(movieUrl("/opt/tunewick", "/opt/tunewick/data/Loader.html"), "/movies/Loader.html");
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/data/pages/Tuner Page.html"), "/movies/pages/Tuner%20Page.html");
-    EXPECT_EQ(movieUrl(program, "data/Loader.html"), "/movies/Loader.html");
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/data/../data/Menu.html"), "/movies/Menu.html");
-    EXPECT_EQ(movieUrl("", "data/Loader.html"), "/movies/Loader.html");
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/data/../secret.txt"), std::nullopt);
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/data"), std::nullopt);
-    EXPECT_EQ(movieUrl(program, "/etc/passwd"), std::nullopt);
-    EXPECT_EQ(movieUrl(program, "/opt/tunewick/database/x.html"), std::nullopt);
+    const fs::path data = "/opt/tunewick/data/";
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/data/Loader.html"), "/movies/Loader.html");
+    EXPECT_EQ(movieUrl("/opt/tunewick/data", "/opt/tunewick/data/Loader.html"), "/movies/Loader.html");
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/data/pages/Tuner Page.html"), "/movies/pages/Tuner%20Page.html");
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/data/../data/Menu.html"), "/movies/Menu.html");
+    EXPECT_EQ(movieUrl("data", "data/Loader.html"), "/movies/Loader.html");
+    EXPECT_EQ(movieUrl("/home/me/movies", "/home/me/movies/Loader.swf"), "/movies/Loader.swf");
+    EXPECT_EQ(movieUrl(data, "data/Loader.html"), std::nullopt);  // relative against absolute: unknown
+    EXPECT_EQ(movieUrl("data", "/opt/tunewick/data/Loader.html"), std::nullopt);
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/data/../secret.txt"), std::nullopt);
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/data"), std::nullopt);
+    EXPECT_EQ(movieUrl(data, "/etc/passwd"), std::nullopt);
+    EXPECT_EQ(movieUrl(data, "/opt/tunewick/database/x.html"), std::nullopt);
+}
+
+TEST(StaticFiles, ContentTypesOfThePlayersFiles) {
+    const std::vector<std::pair<const char*, const char*>> cases{
+        {"core.ruffle.abc.wasm", "application/wasm"},
+        {"ruffle.js", "text/javascript; charset=utf-8"},
+        {"Loader.SWF", "application/x-shockwave-flash"},
+        {"DejaVuSansMono.ttf", "font/ttf"},
+        {"ruffle.js.map", "application/json"},
+        {"LICENSE_MIT", "application/octet-stream"},
+    };
+    for (const auto& [file, type] : cases) EXPECT_EQ(contentTypeFor(file), type) << file;
 }
 
 }  // namespace

@@ -100,6 +100,64 @@ TEST_F(WebControlTest, CallFunctionReturnsThePagesAnswerMatchedById) {
     EXPECT_EQ(result.get(), "<string>ok</string>");
 }
 
+TEST_F(WebControlTest, SyncMovieCallRunsOnDialogThreadAndIsAnsweredInTheResponse) {
+    std::atomic<bool> onDialogThread{false};
+    handleCalls([&](const std::string& request) {
+        onDialogThread = std::this_thread::get_id() == dialogId;
+        control->SetReturnValue(request.find("getHistoryInfo") != std::string::npos ? "<object></object>" : "<null/>");
+    });
+    const std::string own = "127.0.0.1:" + std::to_string(control->port());
+    const HttpReply reply = httpPost(control->port(), "/call?token=" + control->token(), "http://" + own, own,
+                                     R"(<invoke name="getHistoryInfo" returntype="xml"><arguments/></invoke>)");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("content-type"), "application/xml; charset=utf-8");
+    EXPECT_EQ(reply.header("cache-control"), "no-store");
+    EXPECT_EQ(reply.body, "<object></object>");
+    EXPECT_TRUE(onDialogThread);
+}
+
+// A SWF page blocked in its synchronous call cannot answer a host call; the dialog's thread,
+// waiting for that answer, serves the page's call first, so neither waits for the other.
+TEST_F(WebControlTest, SyncMovieCallIsServedWhileCallFunctionWaits) {
+    handleCalls([&](const std::string&) { control->SetReturnValue("<true/>"); });
+    TestPlayer player;
+    ASSERT_EQ(connect(player), 101);
+    auto hostCall = callFromDialog(R"(<invoke name="loadSwf" returntype="xml"><arguments><string>A.swf</string></arguments></invoke>)");
+    const auto call = player.receive();
+    ASSERT_TRUE(call);
+    EXPECT_EQ((*call)["type"], "call");
+
+    const std::string own = "127.0.0.1:" + std::to_string(control->port());
+    const auto started = std::chrono::steady_clock::now();
+    const HttpReply reply = httpPost(control->port(), "/call?token=" + control->token(), "http://" + own, own,
+                                     R"(<invoke name="goBack" returntype="xml"><arguments/></invoke>)");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "<true/>");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "served inside the wait, not after its time-out";
+    EXPECT_EQ(hostCall.wait_for(0ms), std::future_status::timeout) << "the host call still waits for its answer";
+
+    player.send({{"type", "return"}, {"id", (*call)["id"]}, {"value", "<null/>"}});
+    EXPECT_EQ(hostCall.get(), "<null/>");
+}
+
+TEST_F(WebControlTest, LoadTellsThePlayerTheCommandNames) {
+    std::promise<void> done;
+    queue.post([&] {
+        control->setCommandNames({"exit", "getHistoryInfo", "startPitchTracker"});
+        control->LoadMovie(0, (dir.path() / "data/Menu.swf").string());
+        done.set_value();
+    });
+    done.get_future().wait();
+    TestPlayer player;
+    ASSERT_EQ(connect(player), 101);
+    const auto load = player.receive();
+    ASSERT_TRUE(load);
+    EXPECT_EQ(*load, (json{{"type", "load"},
+                           {"layer", 0},
+                           {"url", "/movies/Menu.swf"},
+                           {"commands", {"exit", "getHistoryInfo", "startPitchTracker"}}}));
+}
+
 class WebControlImpatientTest : public WebControlFixture {
 protected:
     WebControlSettings settings() const override {

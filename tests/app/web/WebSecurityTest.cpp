@@ -135,6 +135,7 @@ TEST_F(WebSecurityTest, ServesFilesWithTheirContentTypes) {
         {"/movies/Page%20One.html", "text/html; charset=utf-8", "page one"},
         {"/movies/sound/beep.wav", "audio/wav", "RIFF....WAVE"},
         {"/movies/alias.html", "text/html; charset=utf-8", "<!doctype html><title>loader</title>"},
+        {"/movies/Menu.swf", "application/x-shockwave-flash", "FWS\x0b"},
     };
     for (const Case& c : cases) {
         const HttpReply reply = httpGet(port, c.target);
@@ -146,6 +147,70 @@ TEST_F(WebSecurityTest, ServesFilesWithTheirContentTypes) {
     EXPECT_EQ(png.header("content-type"), "image/png");
     EXPECT_EQ(png.body, std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(httpGet(port, "/movies/Missing.html").status, 404);
+    const HttpReply wasm = httpGet(port, "/ruffle/core.ruffle.wasm");
+    EXPECT_EQ(wasm.header("content-type"), "application/wasm");
+    EXPECT_EQ(wasm.body, std::string("\0asm", 4));
+    EXPECT_EQ(httpGet(port, "/ruffle/../secret.txt").status, 400);
+    EXPECT_EQ(httpGet(port, "/ruffle/").status, 404);
+}
+
+TEST_F(WebSecurityTest, MovieCallsAreRefusedToStrangersAndServiceGoesOn) {
+    std::atomic<int> served{0};
+    handleCalls([&](const std::string&) {
+        ++served;
+        control->SetReturnValue("<string>ok</string>");
+    });
+    const std::uint16_t port = control->port();
+    const std::string own = "127.0.0.1:" + std::to_string(port);
+    const std::string origin = "http://" + own;
+    const std::string call = "/call?token=" + control->token();
+    const std::string invoke = R"(<invoke name="goBack" returntype="xml"><arguments/></invoke>)";
+    struct Case {
+        const char* what;
+        std::string method;
+        std::string target;
+        std::string origin;
+        std::string host;
+        std::string body;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {"no token", "POST", "/call", origin, own, invoke, 403},
+        {"empty token", "POST", "/call?token=", origin, own, invoke, 403},
+        {"wrong token", "POST", "/call?token=" + std::string(32, '0'), origin, own, invoke, 403},
+        {"token prefix", "POST", call.substr(0, call.size() - 1), origin, own, invoke, 403},
+        {"foreign origin", "POST", call, "http://evil.example", own, invoke, 403},
+        {"origin on another port", "POST", call, "http://127.0.0.1:1", own, invoke, 403},
+        {"null origin", "POST", call, "null", own, invoke, 403},
+        {"no origin", "POST", call, "", own, invoke, 403},
+        {"foreign host", "POST", call, origin, "evil.example:" + std::to_string(port), invoke, 403},
+        {"no host", "POST", call, origin, "", invoke, 403},
+        {"GET instead of POST", "GET", call, origin, own, "", 405},
+        {"PUT instead of POST", "PUT", call, origin, own, invoke, 405},
+        {"oversized body", "POST", call, origin, own,
+         R"(<invoke name="goBack"><arguments><string>)" + std::string(256 * 1024, 'x') + "</string></arguments></invoke>",
+         413},
+        {"empty body", "POST", call, origin, own, "", 400},
+        {"malformed XML", "POST", call, origin, own, R"(<invoke name="goBack"><arguments>)", 400},
+        {"no XML at all", "POST", call, origin, own, "goBack()", 400},
+        {"another element", "POST", call, origin, own, R"(<call name="goBack"/>)", 400},
+        {"an invoke without a name", "POST", call, origin, own, "<invoke/>", 400},
+        {"invalid UTF-8", "POST", call, origin, own, "<invoke name=\"\xff\xfe\"><arguments>", 400},
+    };
+    for (const Case& c : cases) {
+        const HttpReply refused = httpPost(port, c.target, c.origin, c.host, c.body, c.method);
+        EXPECT_EQ(refused.status, c.status) << c.what;
+        EXPECT_EQ(refused.header("content-type"), "text/plain; charset=utf-8") << c.what;
+        if (c.status == 405) EXPECT_EQ(refused.header("allow"), "POST") << c.what;
+        EXPECT_EQ(served.load(), 0) << "a refused call must not reach the dialog: " << c.what;
+        const HttpReply proper = httpPost(port, call, origin, own, invoke);
+        EXPECT_EQ(proper.status, 200) << "after " << c.what;
+        EXPECT_EQ(proper.body, "<string>ok</string>") << "after " << c.what;
+        served = 0;
+    }
+    // localhost is the host's own name too.
+    const std::string local = "localhost:" + std::to_string(port);
+    EXPECT_EQ(httpPost(port, call, "http://" + local, local, invoke).status, 200);
 }
 
 TEST_F(WebSecurityTest, OnlyGetAndHead) {
