@@ -75,7 +75,8 @@ private:
     void analyseHop(const Sink& sink);
     std::optional<Estimate> estimate(std::size_t length);
     std::optional<double> findPeriod(std::size_t length, double minLag, double maxLag, double& clarity);
-    std::optional<double> refine(std::size_t length, double coarse);
+    std::optional<double> refine(std::size_t length, double coarse, double highest);
+    std::optional<double> fitPartials(double coarse, double floor, std::size_t lastBin, double& oddShare);
     void transform(std::size_t length);
 
     double sampleRate_;
