@@ -1,7 +1,5 @@
 #include "app/dialog/ProgramFiles.h"
 
-#include "navigation/Navigation.h"
-
 #include <array>
 #include <system_error>
 
@@ -17,7 +15,8 @@ std::array<fs::path, 2> candidates(const fs::path& program) {
 
 bool holdsProgramFiles(const fs::path& dir) {
     std::error_code error;
-    return fs::is_regular_file(dir / "data" / Navigation::kStartMovie, error) &&
+    // The program's own movies start with the HTML5 Loader.
+    return fs::is_regular_file(dir / "data" / "Loader.html", error) &&
            fs::is_regular_file(dir / "web" / "player" / "index.html", error);
 }
 

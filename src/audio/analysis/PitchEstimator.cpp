@@ -36,6 +36,8 @@ constexpr int kMaxPartials = 16;
 constexpr double kPartialRange = 1e-5;
 // The stiffness a guitar string can have; the fit's slope is held inside it.
 constexpr double kMaxInharmonicity = 1e-3;
+// Odd partials with less than this share of the power mean the period found was two periods.
+constexpr double kOddShareForOctave = 0.01;
 
 double centsBetween(double a, double b) { return 1200.0 * std::log2(a / b); }
 
@@ -211,7 +213,7 @@ std::optional<PitchEstimator::Estimate> PitchEstimator::estimate(std::size_t len
     const double coarse = sampleRate_ / *lag;
     // The spectral refinement needs a few periods to resolve the partials.
     if (static_cast<double>(length) < 4.0 * *lag) return std::nullopt;
-    const auto refined = refine(length, coarse);
+    const auto refined = refine(length, coarse, high);
     if (!refined) return std::nullopt;
     return Estimate{*refined, clarity};
 }
@@ -230,9 +232,20 @@ std::optional<double> PitchEstimator::findPeriod(std::size_t length, double minL
 
     const auto lastLag = std::min(static_cast<std::size_t>(std::ceil(maxLag)) + 2, n / 2);
     for (std::size_t tau = 1; tau <= lastLag; ++tau) {
-        double r = 0.0;
+        // Four running sums, so that the additions do not wait on each other; their order is
+        // fixed, so the result is the same on every run.
         const std::size_t terms = n - tau;
-        for (std::size_t j = 0; j < terms; ++j) r += x[j] * x[j + tau];
+        const double* y = x + tau;
+        double r0 = 0.0, r1 = 0.0, r2 = 0.0, r3 = 0.0;
+        std::size_t j = 0;
+        for (; j + 4 <= terms; j += 4) {
+            r0 += x[j] * y[j];
+            r1 += x[j + 1] * y[j + 1];
+            r2 += x[j + 2] * y[j + 2];
+            r3 += x[j + 3] * y[j + 3];
+        }
+        for (; j < terms; ++j) r0 += x[j] * y[j];
+        const double r = (r0 + r1) + (r2 + r3);
         const double m = squares_[terms] + (squares_[n] - squares_[tau]);
         nsdf_[tau] = m > 0.0 ? 2.0 * r / m : 0.0;
     }
@@ -242,7 +255,8 @@ std::optional<double> PitchEstimator::findPeriod(std::size_t length, double minL
     std::size_t tau = 1;
     while (tau <= lastLag && nsdf_[tau] > 0.0) ++tau;
     double best = 0.0;
-    std::array<std::size_t, 64> keys{};
+    std::array<double, 64> keyLags{};
+    std::array<double, 64> keyHeights{};
     std::size_t keyCount = 0;
     while (tau <= lastLag) {
         while (tau <= lastLag && nsdf_[tau] <= 0.0) ++tau;
@@ -252,24 +266,25 @@ std::optional<double> PitchEstimator::findPeriod(std::size_t length, double minL
             ++tau;
         }
         if (top >= lastLag) break;
-        const auto lag = static_cast<double>(top);
-        if (lag + 1.0 >= minLag && lag - 1.0 <= maxLag && keyCount < keys.size()) {
-            keys[keyCount++] = top;
-            best = std::max(best, nsdf_[top]);
+        // The peak between the integer lags: at the short periods of high notes the sampled
+        // maximum can fall well below the true one and lose to the period after it.
+        const double a = nsdf_[top - 1];
+        const double b = nsdf_[top];
+        const double c = nsdf_[top + 1];
+        const double denominator = a - 2.0 * b + c;
+        const double shift = denominator < 0.0 ? std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5) : 0.0;
+        const double lag = static_cast<double>(top) + shift;
+        if (lag >= minLag && lag <= maxLag && keyCount < keyLags.size()) {
+            keyLags[keyCount] = lag;
+            keyHeights[keyCount] = b - 0.25 * (a - c) * shift;
+            best = std::max(best, keyHeights[keyCount]);
+            ++keyCount;
         }
     }
     for (std::size_t k = 0; k < keyCount; ++k) {
-        const std::size_t t = keys[k];
-        if (nsdf_[t] < kPeakRatio * best) continue;
-        const double a = nsdf_[t - 1];
-        const double b = nsdf_[t];
-        const double c = nsdf_[t + 1];
-        const double denominator = a - 2.0 * b + c;
-        const double shift = denominator < 0.0 ? 0.5 * (a - c) / denominator : 0.0;
-        const double lag = static_cast<double>(t) + shift;
-        if (lag < minLag || lag > maxLag) continue;
-        clarity = std::clamp(b - 0.25 * (a - c) * shift, 0.0, 1.0);
-        return lag;
+        if (keyHeights[k] < kPeakRatio * best) continue;
+        clarity = std::clamp(keyHeights[k], 0.0, 1.0);
+        return keyLags[k];
     }
     return std::nullopt;
 }
@@ -317,7 +332,7 @@ void PitchEstimator::transform(std::size_t length) {
     }
 }
 
-std::optional<double> PitchEstimator::refine(std::size_t length, double coarse) {
+std::optional<double> PitchEstimator::refine(std::size_t length, double coarse, double highest) {
     const std::size_t n = std::min(length, window_);
     const double* x0 = history_.data() + (window_ - n);
     double mean = 0.0;
@@ -350,6 +365,20 @@ std::optional<double> PitchEstimator::refine(std::size_t length, double coarse) 
     std::nth_element(sorted_.begin(), sorted_.begin() + count / 2, sorted_.begin() + count);
     const double floor = std::max(sorted_[static_cast<std::size_t>(count / 2)], 1e-30);
 
+    double oddShare = 1.0;
+    const auto first = fitPartials(coarse, floor, lastBin, oddShare);
+    // A period twice the true one (a waveform that only nearly repeats within one): its odd
+    // "partials" are missing, so the note is the octave above.
+    if (first && oddShare < kOddShareForOctave && 2.0 * coarse <= highest) {
+        double ignored = 1.0;
+        return fitPartials(2.0 * coarse, floor, lastBin, ignored);
+    }
+    return first;
+}
+
+std::optional<double> PitchEstimator::fitPartials(double coarse, double floor, std::size_t lastBin, double& oddShare) {
+    const double binHz = sampleRate_ / static_cast<double>(fftSize_);
+    const double topHz = std::min(0.45 * sampleRate_, 4000.0);
     // Each partial's peak, found near where the previous one predicts it and interpolated on
     // the log power (close to exact for a Hann window's main lobe).
     std::array<double, kMaxPartials> frequencies{};
@@ -392,9 +421,12 @@ std::optional<double> PitchEstimator::refine(std::size_t length, double coarse) 
     // since its frequency is divided by h. Far weaker peaks are a neighbour's side lobes.
     double sw = 0.0, swx = 0.0, swy = 0.0, swxx = 0.0, swxy = 0.0;
     int partials = 0;
+    double odd = 0.0, total = 0.0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(found); ++i) {
         if (powers[i] < kPartialRange * strongest) continue;
         const int h = numbers[i];
+        total += powers[i];
+        odd += h % 2 == 1 ? powers[i] : 0.0;
         const double y = frequencies[i] / h;
         const double xh = static_cast<double>(h * h - 1);
         const double w = static_cast<double>(h * h) * powers[i] / floor;
@@ -406,6 +438,7 @@ std::optional<double> PitchEstimator::refine(std::size_t length, double coarse) 
         ++partials;
     }
     if (partials == 0 || sw <= 0.0) return std::nullopt;
+    oddShare = odd / total;
     // y = f1 + slope * (h^2 - 1): the intercept is the first partial, whatever the stiffness.
     double slope = 0.0;
     const double spread = sw * swxx - swx * swx;

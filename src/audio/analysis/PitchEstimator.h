@@ -7,9 +7,11 @@
 // period: its first key maximum close to the highest one, which keeps the octave where the
 // fundamental is weak. Then a Hann-windowed spectrum of up to 2048 samples refines it: each
 // partial's peak is interpolated, and a weighted fit of f_n / n against n^2 gives the first
-// partial's frequency with the stiffness of a real string taken out. Readings are gated on
-// clarity and level, the window never reaches back across a fresh pluck, and the pluck's first
-// moments stay silent until two successive estimates agree.
+// partial's frequency with the stiffness of a real string taken out (a fit without odd
+// partials moves up an octave). Readings are gated on clarity and level, the window never
+// reaches back across a fresh pluck or a change of note, and a pluck's first moments stay
+// silent until two successive estimates agree. Level is the RMS of the window in dBFS
+// (a full-scale sine is -3 dBFS); below -60 dBFS nothing is read.
 //
 // Owned by whoever feeds it (the pitch tracker's capture consumer, or trackPitchInFile).
 // process() and reset() run on that one feeding thread; setReferencePitch, referencePitch and
@@ -75,7 +77,8 @@ private:
     void analyseHop(const Sink& sink);
     std::optional<Estimate> estimate(std::size_t length);
     std::optional<double> findPeriod(std::size_t length, double minLag, double maxLag, double& clarity);
-    std::optional<double> refine(std::size_t length, double coarse);
+    std::optional<double> refine(std::size_t length, double coarse, double highest);
+    std::optional<double> fitPartials(double coarse, double floor, std::size_t lastBin, double& oddShare);
     void transform(std::size_t length);
 
     double sampleRate_;

@@ -4,8 +4,11 @@
 #include <soxr.h>
 
 #include <memory>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "audio/analysis/PitchEstimator.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "audio/analysis/PitchEstimator.h"
 
 namespace tunewick {
@@ -352,6 +353,25 @@ TEST(PitchEstimator, HopsChunksAndReset) {
     EXPECT_TRUE(run(partial, silence(200.0 / kRate)).empty());
     partial.reset();
     EXPECT_EQ(run(partial, silence(256.0 / kRate)).size(), 1U);
+}
+
+// Readings, gaps and fresh plucks alike: nothing is allocated once the estimator is built.
+TEST(PitchEstimator, AllocatesNothingPerReading) {
+    const auto samples = concat(concat(pluck({82.4069, 0.1, 1e-4}, 1.0), silence(0.3)), pluck({659.255, 0.2, 1e-4}, 1.0));
+    PitchEstimator estimator;
+    std::size_t readings = 0;
+    const PitchEstimator::Sink sink = [&](double, const std::optional<PitchReading>& r) { readings += r ? 1 : 0; };
+    const std::size_t before = testing::allocationCount();
+    for (std::size_t i = 0; i < samples.size(); i += 100) {
+        estimator.process(std::span<const float>(samples).subspan(i, std::min<std::size_t>(100, samples.size() - i)), sink);
+    }
+    estimator.reset();
+    EXPECT_EQ(testing::allocationCount() - before, 0U);
+    EXPECT_GT(readings, 40U);
+    // The counter does count.
+    int* volatile probe = new int(1);
+    delete probe;
+    EXPECT_EQ(testing::allocationCount() - before, 1U);
 }
 
 TEST(PitchEstimator, RejectsRatesItCannotServe) {
