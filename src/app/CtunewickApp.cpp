@@ -127,7 +127,8 @@ int CtunewickApp::InitInstance(const Options& options) {
 
     int code = 0;
     {
-        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, programDirectory()});
+        CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, programDirectory(),
+                                           SettingsStore::defaultFile().string()});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();

@@ -1,5 +1,6 @@
 #include "app/CtunewickDlg.h"
 
+#include <iostream>
 #include <utility>
 
 #include "audio/NoteRecognizer.h"
@@ -11,12 +12,15 @@
 #include "commands/GenerateMazeCommand.h"
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
+#include "commands/SettingsCommands.h"
 #include "navigation/Navigation.h"
 
 namespace tunewick {
 
 CtunewickDlg::CtunewickDlg(DialogServices services)
-    : services_(std::move(services)), recorder_(services_.microphone, services_.reporter) {
+    : services_(std::move(services)),
+      recorder_(services_.microphone, services_.reporter),
+      settings_(services_.settingsFile, std::cerr) {
     if (status::failed(recorder_.initialize())) {
         services_.reporter.report("Wav Recorder", "Error initializing Wav Recorder.");
     }
@@ -59,6 +63,8 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<GenerateMazeCommand>());
     commands.add(std::make_unique<StartTunerCommand>(*tuner_));
     commands.add(std::make_unique<SetTunerStringCommand>(*tuner_));
+    commands.add(std::make_unique<GetSettingsCommand>(settings_));
+    commands.add(std::make_unique<SetSettingCommand>(settings_));
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player));

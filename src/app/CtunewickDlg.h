@@ -13,6 +13,7 @@
 #include "bridge/EventRegistry.h"
 #include "bridge/FlashControl.h"
 #include "bridge/Reporter.h"
+#include "settings/SettingsStore.h"
 
 namespace tunewick {
 
@@ -29,6 +30,7 @@ struct DialogServices {
     SoundPlayer& player;
     CaptureDeviceFactory microphone;  // opened by each engine at its initialisation
     std::string programDir;           // ends in "/" (or empty): the movies are in its data/
+    std::string settingsFile = {};    // the player's settings.json; empty keeps them in memory
 };
 
 class CtunewickDlg final : public DialogPoster {
@@ -41,8 +43,8 @@ public:
     CtunewickDlg(const CtunewickDlg&) = delete;
     CtunewickDlg& operator=(const CtunewickDlg&) = delete;
 
-    // Builds the navigation, the engines, the twelve commands and the page-unload handler,
-    // then loads the start movie. Call once, on the dialog's thread.
+    // Builds the navigation, the engines, the twelve commands, the settings commands and the
+    // page-unload handler, then loads the start movie. Call once, on the dialog's thread.
     void OnInitDialog();
     // OnInitDialog, then runs the message queue until EndDialog; returns the code given to it.
     int DoModal();
@@ -63,12 +65,14 @@ public:
     WavRecorder& recorder() { return recorder_; }
     NoteRecognizer* recognizer() const { return recognizer_.get(); }
     StringTuner* tuner() const { return tuner_.get(); }
+    SettingsStore& settings() { return settings_; }
 
 private:
     DialogServices services_;
     std::unique_ptr<CommandRegistry> commandRegistry_;
     std::unique_ptr<Navigation> navigation_;
     WavRecorder recorder_;
+    SettingsStore settings_;
     std::unique_ptr<NoteRecognizer> recognizer_;
     std::unique_ptr<StringTuner> tuner_;
     EventRegistry eventRegistry_;
