@@ -129,16 +129,16 @@ export function readWav(file) {
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
  * microphone. Its settings live in `configHome` (XDG_CONFIG_HOME; by default a folder
- * inside the host's own, so no test touches the user's). Resolves once it has printed its
- * address.
+ * inside the host's own, so no test touches the user's); `env` replaces the environment it
+ * inherits (a sound server's, say). Resolves once it has printed its address.
  */
-export async function startHost({ segments, configHome, rate = 8000 }) {
+export async function startHost({ segments, configHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
   const input = writeWav(path.join(dir, 'input.wav'), segments, rate);
   const proc = spawn(hostBinary(), ['--no-browser', '--port', '0', '--input', input], {
     cwd: dir,
-    env: { ...process.env, XDG_CONFIG_HOME: configHome || path.join(dir, 'config') },
+    env: { ...(env || process.env), XDG_CONFIG_HOME: configHome || path.join(dir, 'config') },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let stdout = '';

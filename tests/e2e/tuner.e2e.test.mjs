@@ -6,6 +6,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { startHost, openPlayer, currentMovie, screenshot, sleep, waitUntil, pluck, silence, noteHz } from './harness.mjs';
+import { startPulse, toneLevel } from './pulse.mjs';
 
 const STANDARD = [40, 45, 50, 55, 59, 64];
 const NAMES = ['E2', 'A2', 'D3', 'G3', 'B3', 'E4'];
@@ -14,12 +15,13 @@ const segments = STANDARD.flatMap((midi, i) => [pluck(noteHz(midi, 7), 1.2), sil
 const LOOP_MS = 11100;
 
 const configHome = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-config-'));
+let pulse = null;
 let host;
 let player;
 let tuner;
 
 async function openTuner() {
-  host = await startHost({ segments, configHome });
+  host = await startHost({ segments, configHome, env: pulse ? pulse.env : undefined });
   player = await openPlayer(host.url);
   const menu = await currentMovie(player.page, 'Menu.html');
   await menu.click('#go-tuner');
@@ -44,9 +46,14 @@ async function closeTuner() {
   host = null;
 }
 
-before(openTuner);
+before(async () => {
+  // The host's sound output goes to a private sound server, where the test listens.
+  pulse = await startPulse();
+  await openTuner();
+});
 after(async () => {
   await closeTuner();
+  if (pulse) pulse.stop();
   fs.rmSync(configHome, { recursive: true, force: true });
 });
 
@@ -132,13 +139,24 @@ test('manual mode tunes the chosen string and narrows the tracker to it', async 
   assert.ok(cleared);
 });
 
-test('each string\'s speaker asks the host for its target tone, which it plays', async () => {
+test('each string\'s speaker asks the host for its target tone, which is heard on the sound server', async (t) => {
+  const mark = pulse ? pulse.mark() : 0;
   await tuner.click('.speaker[data-string="1"]');
   const call = await waitUntil(async () => (await hostCalls('playReferenceTone')).at(-1), 'the tone call');
   assert.ok(Math.abs(call.args[0] - 110) < 1e-6, `A2 at 110 Hz (${call.args[0]})`);
   assert.equal(call.args[1], 2.5);
   assert.equal(call.answer, true);
   assert.equal(await tuner.getAttribute('.speaker[data-string="1"]', 'aria-label'), 'Play A2 (110.0 Hz)');
+  if (!pulse) {
+    t.skip('no private sound server could start: the tone was asked for but not listened to');
+    return;
+  }
+  await sleep(1500);
+  const heard = pulse.heardSince(mark);
+  const a2 = toneLevel(heard, 110);
+  const neighbours = Math.max(toneLevel(heard, 98), toneLevel(heard, 123.5));
+  assert.ok(heard.length > pulse.rate, `the sink ran (${heard.length} samples)`);
+  assert.ok(a2 > 0.005 && a2 > 4 * neighbours, `a 110 Hz tone is heard (${a2.toFixed(4)} against ${neighbours.toFixed(4)})`);
 });
 
 test('drop D moves the low string\'s target to D2, and a low E then reads too high', async () => {
