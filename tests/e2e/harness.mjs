@@ -223,6 +223,29 @@ export async function historyButtons(frame) {
   }));
 }
 
+/**
+ * The controls of a page (buttons, selects, inputs, spin buttons) that have no accessible
+ * name: no aria-label, no aria-labelledby text, no <label>, no text and no title.
+ */
+export async function unnamedControls(frame) {
+  return frame.evaluate(() => {
+    const nameOf = (el) => {
+      const label = el.getAttribute('aria-label');
+      if (label && label.trim()) return label;
+      const by = el.getAttribute('aria-labelledby');
+      if (by) {
+        const text = by.split(/\s+/).map((id) => document.getElementById(id)?.textContent || '').join(' ');
+        if (text.trim()) return text;
+      }
+      if (el.labels && [...el.labels].some((l) => l.textContent.trim())) return 'label';
+      return (el.textContent || '').trim() || (el.getAttribute('title') || '').trim();
+    };
+    return [...document.querySelectorAll('button, select, input, [role="spinbutton"], [role="slider"]')]
+      .filter((el) => !nameOf(el))
+      .map((el) => el.outerHTML.slice(0, 80));
+  });
+}
+
 /** Saves a screenshot of the whole player when TUNEWICK_SCREENSHOTS names a folder. */
 export async function screenshot(page, name) {
   const folder = process.env.TUNEWICK_SCREENSHOTS;

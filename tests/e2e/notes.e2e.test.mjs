@@ -2,7 +2,7 @@
 // microphone, then a wrong string followed by a brief glitch of the note the game asks for.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startHost, openPlayer, currentMovie, screenshot, sleep, waitUntil, pluck, silence, noteHz } from './harness.mjs';
+import { startHost, openPlayer, currentMovie, screenshot, sleep, waitUntil, unnamedControls, pluck, silence, noteHz } from './harness.mjs';
 
 // [midi, the places it lights: "string:fret", string 0 the low E]
 const SEQUENCE = [
@@ -73,7 +73,7 @@ test('the fretboard lights every place of each note of a sequence, and nothing e
   assert.equal(seen.get('0:5 1:0'), 'A2');
   assert.equal(seen.get('2:9 3:4 4:0'), 'B3');
   assert.ok(seen.has('1:10 2:5 3:0'), 'the open G string of the tempting part lights too');
-  await screenshot(player.page, 'Notes');
+  assert.deepEqual(await unnamedControls(notes), [], 'every control has an accessible name');
 });
 
 test('the game does not score a wrong string followed by a brief glitch, and names what it heard', async () => {
@@ -101,6 +101,7 @@ test('a note held on the asked place scores, with the time to answer', async () 
     const g = await game();
     return g.hits > 0 ? g : null;
   }, 'the hit', LOOP_MS + 2000);
+  await screenshot(player.page, 'Notes');
   assert.equal(hit.hits, 1);
   assert.match(hit.feedback, /Well played! C3 in \d+\.\d s/);
   assert.match(hit.time, /^\d+\.\d s$/);

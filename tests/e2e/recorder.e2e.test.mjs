@@ -2,7 +2,7 @@
 // picture of the take with the notes that were played.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startHost, openPlayer, currentMovie, readWav, screenshot, waitUntil, pluck, noteHz } from './harness.mjs';
+import { startHost, openPlayer, currentMovie, readWav, screenshot, waitUntil, unnamedControls, pluck, noteHz } from './harness.mjs';
 
 const NOTES = [45, 48, 52, 55];
 const NAMES = ['A2', 'C3', 'E3', 'G3'];
@@ -103,6 +103,7 @@ test('record, stop and play: the clock runs while recording and the file is a co
   assert.ok(later > early);
   assert.equal(await recorder.evaluate(() => getComputedStyle(document.getElementById('cursor')).display), 'block');
   await screenshot(player.page, 'Recorder');
+  assert.deepEqual(await unnamedControls(recorder), [], 'every control has an accessible name');
   assert.ok(host.running, 'playing back keeps the host running');
 });
 
