@@ -1,0 +1,3 @@
+add_executable(take_summary_test ${CMAKE_CURRENT_LIST_DIR}/TakeSummaryTest.cpp)
+target_link_libraries(take_summary_test PRIVATE tunewick_commands GTest::gtest_main)
+gtest_discover_tests(take_summary_test)
