@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/DiagnosticFiles.h"
-#include "audio/NoteRecognizer.h"
-#include "audio/FourierAnalysis.h"
-#include "audio/StringTuner.h"
+#include "audio/analysis/DiagnosticFiles.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/FourierAnalysis.h"
+#include "audio/analysis/StringTuner.h"
 
 namespace {
 

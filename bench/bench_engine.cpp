@@ -9,11 +9,11 @@
 #include <numbers>
 #include <vector>
 
-#include "audio/CaptureEngine.h"
-#include "audio/ScriptedCaptureDevice.h"
+#include "audio/capture/CaptureEngine.h"
+#include "support/ScriptedCaptureDevice.h"
 #include "audio/Status.h"
-#include "audio/WavFileCaptureDevice.h"
-#include "audio/WaveFileWriter.h"
+#include "audio/capture/WavFileCaptureDevice.h"
+#include "audio/recording/WaveFileWriter.h"
 #include "bridge/Reporter.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <numbers>
 #include <vector>
 
-#include "audio/CaptureResampler.h"
-#include "audio/SpscQueue.h"
+#include "audio/capture/CaptureResampler.h"
+#include "audio/capture/SpscQueue.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <thread>
 
 #include "PulseServer.h"
-#include "audio/CaptureEngine.h"
-#include "audio/PortAudioCaptureDevice.h"
+#include "audio/capture/CaptureEngine.h"
+#include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "audio/Status.h"
 #include "bridge/Reporter.h"
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/NoteRecognizer.h"
+#include "audio/analysis/NoteRecognizer.h"
 #include "audio/Status.h"
-#include "audio/StringTuner.h"
-#include "audio/WavFileCaptureDevice.h"
+#include "audio/analysis/StringTuner.h"
+#include "audio/capture/WavFileCaptureDevice.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Reporter.h"
 

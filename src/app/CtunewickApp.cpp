@@ -18,10 +18,10 @@
 #include "app/MessageQueue.h"
 #include "app/PlayerReporter.h"
 #include "app/WebControl.h"
-#include "audio/AudioDevices.h"
-#include "audio/PortAudioCaptureDevice.h"
-#include "audio/PortAudioSoundPlayer.h"
-#include "audio/WavFileCaptureDevice.h"
+#include "audio/portaudio/AudioDevices.h"
+#include "audio/portaudio/PortAudioCaptureDevice.h"
+#include "audio/portaudio/PortAudioSoundPlayer.h"
+#include "audio/capture/WavFileCaptureDevice.h"
 
 namespace tunewick {
 namespace {

@@ -3,10 +3,10 @@
 #include <iostream>
 #include <utility>
 
-#include "audio/NoteRecognizer.h"
-#include "audio/SoundPlayer.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/recording/SoundPlayer.h"
 #include "audio/Status.h"
-#include "audio/StringTuner.h"
+#include "audio/analysis/StringTuner.h"
 #include "commands/AudioCommands.h"
 #include "commands/ExitCommand.h"
 #include "commands/GenerateMazeCommand.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/MessageQueue.h"
-#include "audio/CaptureDevice.h"
-#include "audio/WavRecorder.h"
+#include "audio/capture/CaptureDevice.h"
+#include "audio/recording/WavRecorder.h"
 #include "bridge/CommandRegistry.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/EventRegistry.h"

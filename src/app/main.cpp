@@ -3,7 +3,7 @@
 
 #include "app/CtunewickApp.h"
 #include "app/Options.h"
-#include "audio/AudioDevices.h"
+#include "audio/portaudio/AudioDevices.h"
 
 int main(int argc, char** argv) {
     const tunewick::ParsedOptions parsed = tunewick::parseOptions(argc, argv);

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "audio/NoteRecognizer.h"
-#include "audio/SoundPlayer.h"
-#include "audio/StringTuner.h"
-#include "audio/WavRecorder.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/recording/SoundPlayer.h"
+#include "audio/analysis/StringTuner.h"
+#include "audio/recording/WavRecorder.h"
 
 namespace tunewick {
 
@@ -28,7 +28,7 @@ Param StopRecorderCommand::execute(const std::vector<Param>&) {
 PlayWavCommand::PlayWavCommand(SoundPlayer& player) : FunctionCommand("playRecordedWav"), player_(player) {}
 
 Param PlayWavCommand::execute(const std::vector<Param>&) {
-    player_.play(kRecordingPath);
+    player_.play(WaveFileWriter::kDefaultPath);
     return Param();
 }
 

@@ -11,9 +11,6 @@ class NoteRecognizer;
 class StringTuner;
 class SoundPlayer;
 
-// The file the recorder writes and "playRecordedWav" plays, relative to the current folder.
-inline constexpr const char* kRecordingPath = "data/sound/recording.wav";
-
 // "startRecorder": starts recording; the engine's status is not passed on. Answers null.
 class StartRecorderCommand final : public FunctionCommand {
 public:

@@ -1,9 +1,9 @@
 #include "commands/PageUnloadHandler.h"
 
-#include "audio/NoteRecognizer.h"
-#include "audio/SoundPlayer.h"
-#include "audio/StringTuner.h"
-#include "audio/WavRecorder.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/recording/SoundPlayer.h"
+#include "audio/analysis/StringTuner.h"
+#include "audio/recording/WavRecorder.h"
 
 namespace tunewick {
 

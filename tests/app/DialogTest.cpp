@@ -16,10 +16,10 @@
 
 #include "app/CtunewickDlg.h"
 #include "app/MessageQueue.h"
-#include "audio/ScriptedCaptureDevice.h"
-#include "audio/SoundPlayer.h"
-#include "audio/NoteRecognizer.h"
-#include "audio/StringTuner.h"
+#include "support/ScriptedCaptureDevice.h"
+#include "audio/recording/SoundPlayer.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/StringTuner.h"
 #include "navigation/Navigation.h"
 #include "../support/RecordingReporter.h"
 

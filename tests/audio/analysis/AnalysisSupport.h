@@ -10,7 +10,7 @@
 #include "bridge/DialogPoster.h"
 #include "bridge/FunctionCall.h"
 #include "bridge/Reporter.h"
-#include "../../support/RecordingReporter.h"
+#include "support/RecordingReporter.h"
 
 namespace tunewick::testing {
 

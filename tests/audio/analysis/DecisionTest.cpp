@@ -10,10 +10,10 @@
 
 #include "AnalysisSupport.h"
 #include "TestSignals.h"
-#include "audio/DiagnosticFiles.h"
-#include "audio/NoteRecognizer.h"
-#include "audio/FourierAnalysis.h"
-#include "audio/StringTuner.h"
+#include "audio/analysis/DiagnosticFiles.h"
+#include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/FourierAnalysis.h"
+#include "audio/analysis/StringTuner.h"
 
 namespace tunewick {
 namespace {

@@ -1,4 +1,4 @@
-#include "audio/DiagnosticFiles.h"
+#include "audio/analysis/DiagnosticFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "AnalysisSupport.h"
-#include "audio/ScriptedCaptureDevice.h"
+#include "support/ScriptedCaptureDevice.h"
 
 namespace tunewick::testing {
 

@@ -1,4 +1,4 @@
-#include "audio/FourierAnalysis.h"
+#include "audio/analysis/FourierAnalysis.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 
 #include "EngineHarness.h"
 #include "TestSignals.h"
-#include "audio/NoteRecognizer.h"
+#include "audio/analysis/NoteRecognizer.h"
 #include "audio/Status.h"
 
 namespace tunewick {

@@ -10,7 +10,7 @@
 #include "EngineHarness.h"
 #include "TestSignals.h"
 #include "audio/Status.h"
-#include "audio/StringTuner.h"
+#include "audio/analysis/StringTuner.h"
 
 namespace tunewick {
 namespace {

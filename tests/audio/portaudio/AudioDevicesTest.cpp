@@ -1,4 +1,4 @@
-#include "audio/AudioDevices.h"
+#include "audio/portaudio/AudioDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "audio/CaptureEngine.h"
-#include "audio/PortAudioCaptureDevice.h"
+#include "audio/capture/CaptureEngine.h"
+#include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "audio/Status.h"
 #include "SoundTestSupport.h"
 

@@ -1,11 +1,11 @@
-#include "audio/PortAudioSoundPlayer.h"
+#include "audio/portaudio/PortAudioSoundPlayer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "ToneAnalysis.h"
+#include "support/ToneAnalysis.h"
 
 namespace tunewick {
 namespace {

@@ -13,12 +13,12 @@
 
 #include "PulseServer.h"
 #include "SoundTestSupport.h"
-#include "ToneAnalysis.h"
-#include "audio/PortAudioCaptureDevice.h"
-#include "audio/PortAudioSoundPlayer.h"
+#include "support/ToneAnalysis.h"
+#include "audio/portaudio/PortAudioCaptureDevice.h"
+#include "audio/portaudio/PortAudioSoundPlayer.h"
 #include "audio/Status.h"
-#include "audio/StringTuner.h"
-#include "audio/WavRecorder.h"
+#include "audio/analysis/StringTuner.h"
+#include "audio/recording/WavRecorder.h"
 
 namespace tunewick {
 namespace {

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "audio/CaptureEngine.h"
-#include "audio/PortAudioCaptureDevice.h"
+#include "audio/capture/CaptureEngine.h"
+#include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Reporter.h"
-#include "../../support/RecordingReporter.h"
+#include "support/RecordingReporter.h"
 
 namespace tunewick::testing {
 

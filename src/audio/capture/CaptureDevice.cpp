@@ -1,0 +1,28 @@
+#include "audio/capture/CaptureDevice.h"
+
+namespace tunewick {
+namespace {
+
+class ForwardingCaptureDevice final : public CaptureDevice {
+public:
+    explicit ForwardingCaptureDevice(std::shared_ptr<CaptureDevice> target)
+        : target_(std::move(target)) {}
+    std::int32_t createCaptureBuffer(const WaveFormat& format, std::uint32_t bufferBytes,
+                                     std::unique_ptr<CaptureBuffer>* buffer) override {
+        return target_->createCaptureBuffer(format, bufferBytes, buffer);
+    }
+
+private:
+    std::shared_ptr<CaptureDevice> target_;
+};
+
+}  // namespace
+
+CaptureDeviceFactory sharedDeviceFactory(std::shared_ptr<CaptureDevice> device) {
+    return [device = std::move(device)]() -> std::unique_ptr<CaptureDevice> {
+        if (!device) return nullptr;
+        return std::make_unique<ForwardingCaptureDevice>(device);
+    };
+}
+
+}  // namespace tunewick
