@@ -1,3 +1,4 @@
-add_executable(take_summary_test ${CMAKE_CURRENT_LIST_DIR}/TakeSummaryTest.cpp)
-target_link_libraries(take_summary_test PRIVATE tunewick_commands GTest::gtest_main)
-gtest_discover_tests(take_summary_test)
+add_executable(recording_command_test ${CMAKE_CURRENT_LIST_DIR}/TakeSummaryTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AnalyzeRecordingCommandTest.cpp)
+target_link_libraries(recording_command_test PRIVATE tunewick_commands GTest::gtest_main)
+gtest_discover_tests(recording_command_test)
