@@ -26,6 +26,7 @@
 
 #include "PulseServer.h"
 #include "audio/capture/CaptureEngine.h"
+#include "audio/capture/StreamCaptureBuffer.h"
 #include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "audio/Status.h"
 #include "bridge/Reporter.h"
@@ -87,7 +88,7 @@ protected:
         const std::uint32_t lastByte = (readAt_ + total - 1) % bufferSize();
         readAt_ = (readAt_ + total) % bufferSize();
         bytes_ += total;
-        auto* buffer = dynamic_cast<PortAudioCaptureBuffer*>(captureBuffer());
+        auto* buffer = dynamic_cast<StreamCaptureBuffer*>(captureBuffer());
         if (buffer == nullptr) return 0;
         stats_ = buffer->stats();
         format_ = buffer->deviceFormat();

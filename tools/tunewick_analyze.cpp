@@ -1,21 +1,28 @@
 // tunewick-analyze --engine recognizer|tuner [--string N] FILE
+// tunewick-analyze --engine pitch [--reference HZ] FILE
 //
 // Plays a WAV file to the note recognizer or the string tuner as their microphone, in
 // simulated time and as fast as the machine allows: every whole block of the file is analysed
 // once, in order. Prints one line per report, "<block> <function> <argument XML>", and leaves
 // the four diagnostic files in the current directory exactly as the engine writes them.
+// The pitch engine runs the pitch tracker's estimator over the file instead and prints one
+// line per reading, "<seconds> <frequency> <note> <cents> <clarity>", every field after the
+// seconds "-" where it heard no pitch; it writes no files.
 // Exit status: 0 when the file was analysed, 2 for a bad option or an unreadable file,
 // 1 when the engine could not start.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/PitchEstimator.h"
 #include "audio/Status.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/capture/WavFileCaptureDevice.h"
@@ -83,18 +90,44 @@ int analyze(Engine& engine, WavFileCaptureDevice& device, CollectingPoster& post
     return 0;
 }
 
+int analyzePitch(const std::string& path, double referencePitch) {
+    std::vector<TimedPitchReading> readings;
+    try {
+        readings = trackPitchInFile(path, referencePitch);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tunewick-analyze: %s\n", error.what());
+        return kBadUsage;
+    }
+    for (const auto& [seconds, reading] : readings) {
+        if (reading) {
+            // Rounded first, so that a hair below zero prints as 0.00, not -0.00.
+            const double cents = std::round(reading->cents * 100.0) / 100.0 + 0.0;
+            std::printf("%.4f %.3f %s %.2f %.3f\n", seconds, reading->frequency, reading->note.c_str(),
+                        cents == 0.0 ? 0.0 : cents, reading->clarity);
+        } else {
+            std::printf("%.4f - - - -\n", seconds);
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     CLI::App app{"Runs the note recognizer or the string tuner over a WAV file, block by block, "
-                 "printing one line per report: <block> <function> <argument XML>.",
+                 "printing one line per report: <block> <function> <argument XML>; or the pitch "
+                 "tracker, printing one line per reading: <seconds> <frequency> <note> <cents> <clarity>.",
                  "tunewick-analyze"};
     std::string engineName;
     int stringIndex = 0;
+    double referencePitch = 440.0;
     std::string path;
-    app.add_option("--engine", engineName, "recognizer or tuner")
+    app.add_option("--engine", engineName, "recognizer, tuner or pitch")
         ->required()
-        ->check(CLI::IsMember({"recognizer", "tuner"}));
+        ->check(CLI::IsMember({"recognizer", "tuner", "pitch"}));
     app.add_option("--string", stringIndex, "the tuner's string: 0 (low E) .. 5 (high E); default 0")
         ->check(CLI::Range(0, 5));
+    app.add_option("--reference", referencePitch, "the pitch tracker's A4 in Hz: 415 .. 466; default 440")
+        ->check(CLI::Range(PitchEstimator::kMinReferencePitch, PitchEstimator::kMaxReferencePitch));
     app.add_option("file", path, "the WAV file to analyse")->required();
     try {
         app.parse(argc, argv);
@@ -102,6 +135,7 @@ int run(int argc, char** argv) {
         const int code = app.exit(error);  // prints help to stdout, errors to stderr
         return code == 0 ? 0 : kBadUsage;
     }
+    if (engineName == "pitch") return analyzePitch(path, referencePitch);
 
     std::string reason;
     const auto device = WavFileCaptureDevice::open(path, WavFileCaptureDevice::Mode::stepped, &reason);

@@ -103,7 +103,6 @@ int CtunewickApp::InitInstance(const Options& options) {
         microphone = inputFile->factory();
         microphoneName = "the file " + options.inputFile;
     } else {
-        microphone = PortAudioCaptureDevice::factory(options.inputDevice);
         microphoneName = chosenDevice(AudioDirection::input, options.inputDevice);
     }
     PortAudioSoundPlayer speakers(options.outputDevice);
@@ -117,6 +116,8 @@ int CtunewickApp::InitInstance(const Options& options) {
         return 1;
     }
     PlayerReporter reporter(*control);
+    // The microphone's failures reach the player through the reporter, so it is made here.
+    if (!microphone) microphone = PortAudioCaptureDevice::factory(options.inputDevice, &reporter);
 
     std::cout << "Tunewick is running at " << control->url() << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;

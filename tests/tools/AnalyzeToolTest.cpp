@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -216,6 +217,93 @@ TEST(AnalyzeTool, BadOptionsAndUnreadableFilesExitWithTwo) {
     EXPECT_FALSE(fs::exists(dir.path / "data.txt"));  // nothing was analysed
     const auto missing = runTool(dir.path, {"--engine", "tuner", "missing.wav"});
     EXPECT_NE(missing.err.find("missing.wav"), std::string::npos) << missing.err;
+}
+
+// A 16-bit file at `rate` with `channels` equal channels: `lead` seconds of silence, then a
+// harmonic tone at `hz` for `seconds`.
+void writeToneWav(const fs::path& path, int rate, int channels, double lead, double hz, double seconds) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const auto frames = static_cast<std::size_t>((lead + seconds) * rate);
+    std::vector<short> samples(frames * static_cast<std::size_t>(channels), 0);
+    for (std::size_t i = static_cast<std::size_t>(lead * rate); i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double x = 0.5 * std::sin(2.0 * std::numbers::pi * hz * t) + 0.2 * std::sin(4.0 * std::numbers::pi * hz * t);
+        for (int c = 0; c < channels; ++c) samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = static_cast<short>(std::lround(16000.0 * x));
+    }
+    EXPECT_EQ(sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames)), static_cast<sf_count_t>(frames));
+    sf_close(file);
+}
+
+TEST(AnalyzeTool, PitchPrintsOneLinePerReading) {
+    TempDir dir;
+    writeToneWav(dir.path / "a3.wav", 44100, 2, 0.3, 220.0, 1.0);
+    const auto outcome = runTool(dir.path, {"--engine", "pitch", "a3.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    const auto printed = lines(outcome.out);
+    EXPECT_EQ(printed.size(), static_cast<std::size_t>(1.3 * 8192 / 256));  // a hop every 31.25 ms
+    ASSERT_GE(printed.size(), 30U);
+    EXPECT_EQ(printed[0], "0.0312 - - - -");
+    EXPECT_EQ(printed[1], "0.0625 - - - -");
+    const std::regex reading(R"(^(\d+\.\d{4}) (\d+\.\d{3}) ([A-G]#?\d) (-?\d+\.\d{2}) ([01]\.\d{3})$)");
+    const std::regex none(R"(^\d+\.\d{4} - - - -$)");
+    int steady = 0;
+    for (const auto& line : printed) {
+        std::smatch m;
+        if (std::regex_match(line, m, reading)) {
+            EXPECT_EQ(m[3].str(), "A3") << line;
+            EXPECT_LT(std::fabs(std::stod(m[4].str())), 1.0) << line;
+            EXPECT_NEAR(std::stod(m[2].str()), 220.0, 0.1) << line;
+            steady += std::stod(m[1].str()) > 0.5 ? 1 : 0;
+        } else {
+            EXPECT_TRUE(std::regex_match(line, none)) << line;
+        }
+    }
+    EXPECT_EQ(steady, static_cast<int>(printed.size()) - 16) << outcome.out;  // every reading after 0.5 s
+}
+
+TEST(AnalyzeTool, PitchTakesTheReferenceOption) {
+    TempDir dir;
+    writeToneWav(dir.path / "a4.wav", 8192, 1, 0.0, 440.0, 0.5);
+    const auto outcome = runTool(dir.path, {"--engine", "pitch", "--reference", "432", "a4.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    const auto printed = lines(outcome.out);
+    ASSERT_EQ(printed.size(), 16U);
+    EXPECT_EQ(printed.back().substr(0, 25), "0.5000 440.000 A4 31.77 0") << printed.back();
+    EXPECT_GE(std::stod(printed.back().substr(24)), 0.99) << printed.back();
+}
+
+TEST(AnalyzeTool, PitchBadOptionsAndUnreadableFilesExitWithTwo) {
+    TempDir dir;
+    writeToneWav(dir.path / "ok.wav", 8192, 1, 0.0, 110.0, 0.2);
+    {
+        std::ofstream text(dir.path / "text.wav");
+        text << "this is not a sound file\n";
+    }
+    const std::vector<std::vector<std::string>> bad{
+        {"--engine", "pitch", "missing.wav"},
+        {"--engine", "pitch", "text.wav"},
+        {"--engine", "pitch", "--reference", "414.9", "ok.wav"},
+        {"--engine", "pitch", "--reference", "467", "ok.wav"},
+        {"--engine", "pitch", "--reference", "a", "ok.wav"},
+        {"--engine", "pitch", "--reference"},
+        {"--engine", "pitch"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        const auto outcome = runTool(dir.path, args);
+        EXPECT_EQ(outcome.exitCode, 2) << joined;
+        EXPECT_FALSE(outcome.err.empty()) << joined;
+        EXPECT_EQ(outcome.out, "") << joined;
+    }
+    const auto text = runTool(dir.path, {"--engine", "pitch", "text.wav"});
+    EXPECT_NE(text.err.find("text.wav"), std::string::npos) << text.err;
 }
 
 }  // namespace

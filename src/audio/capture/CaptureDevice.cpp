@@ -1,5 +1,7 @@
 #include "audio/capture/CaptureDevice.h"
 
+#include "audio/capture/SampleStream.h"
+
 namespace tunewick {
 namespace {
 
@@ -11,6 +13,7 @@ public:
                                      std::unique_ptr<CaptureBuffer>* buffer) override {
         return target_->createCaptureBuffer(format, bufferBytes, buffer);
     }
+    std::shared_ptr<SampleStream> sampleStream() const override { return target_->sampleStream(); }
 
 private:
     std::shared_ptr<CaptureDevice> target_;

@@ -40,12 +40,17 @@ public:
     virtual std::uint32_t size() const = 0;
 };
 
+class SampleStream;
+
 class CaptureDevice {
 public:
     virtual ~CaptureDevice() = default;
     // Makes a looping buffer of `bufferBytes` for `format`; negative status on failure.
     virtual std::int32_t createCaptureBuffer(const WaveFormat& format, std::uint32_t bufferBytes,
                                              std::unique_ptr<CaptureBuffer>* buffer) = 0;
+    // The shared stream of float samples behind the buffers, for consumers that want the
+    // samples themselves (the pitch tracker); null for a device without one.
+    virtual std::shared_ptr<SampleStream> sampleStream() const { return nullptr; }
 };
 
 // Opens the capture device an engine uses; nullptr when there is none (no microphone).

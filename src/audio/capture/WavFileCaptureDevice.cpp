@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "audio/capture/CaptureRing.h"
+#include "audio/capture/FileSampleStream.h"
+#include "audio/capture/StreamCaptureBuffer.h"
 #include "audio/Status.h"
 
 namespace tunewick {
@@ -18,8 +20,6 @@ namespace {
 
 // Longest file we decode: samples after mixing to mono (about 1.5 hours at 48 kHz).
 constexpr std::uint64_t kMaxFrames = std::uint64_t{1} << 28;
-// The feeder's step: small against the shortest block (1024 bytes at 2048 Hz is 0.5 s).
-constexpr auto kFeedStep = std::chrono::milliseconds(5);
 
 struct SndFileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
@@ -36,95 +36,24 @@ std::uint8_t quantise(float sample) {
     return static_cast<std::uint8_t>(std::clamp<long>(value, 0, 255));
 }
 
-// Delivers a file's bytes at its rate on a thread of its own, looping, while capturing.
-class RealTimeFeeder {
+// Stepped mode's buffer: capture moves only when the device's advance() delivers.
+class SteppedCaptureBuffer final : public RingCaptureBuffer {
 public:
-    RealTimeFeeder(std::shared_ptr<CaptureRing> ring,
-                   std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::uint32_t rate)
-        : ring_(std::move(ring)), bytes_(std::move(bytes)), rate_(rate),
-          thread_([this] { run(); }) {}
-    ~RealTimeFeeder() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    RealTimeFeeder(const RealTimeFeeder&) = delete;
-    RealTimeFeeder& operator=(const RealTimeFeeder&) = delete;
-
-private:
-    void run() {
-        using Clock = std::chrono::steady_clock;
-        const auto begin = Clock::now();
-        std::uint64_t sent = 0;
-        std::size_t position = 0;
-        std::unique_lock lock(mutex_);
-        while (!wake_.wait_for(lock, kFeedStep, [this] { return quit_; })) {
-            const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-                Clock::now() - begin);
-            const std::uint64_t due =
-                static_cast<std::uint64_t>(elapsed.count()) * rate_ / 1000000u;
-            // After a long stall only the last ring's worth matters: older bytes would be
-            // overwritten before anyone could read them.
-            if (due - sent > ring_->size()) sent = due - ring_->size();
-            lock.unlock();
-            while (sent < due) {
-                std::size_t step = static_cast<std::size_t>(due - sent);
-                std::size_t done;
-                if (bytes_->empty()) {
-                    done = ring_->deliver(nullptr, step);
-                } else {
-                    step = std::min(step, bytes_->size() - position);
-                    done = ring_->deliver(bytes_->data() + position, step);
-                    position = (position + done) % bytes_->size();
-                }
-                sent += step;
-                if (done < step) break;  // capture stopped
-            }
-            lock.lock();
-        }
-    }
-
-    std::shared_ptr<CaptureRing> ring_;
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
-    const std::uint32_t rate_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool quit_ = false;
-    std::thread thread_;  // last: starts once the rest is in place
-};
-
-class WavFileCaptureBuffer final : public RingCaptureBuffer {
-public:
-    WavFileCaptureBuffer(std::shared_ptr<CaptureRing> ring,
-                         std::shared_ptr<const std::vector<std::uint8_t>> bytes, bool realTime)
-        : RingCaptureBuffer(ring), ring_(std::move(ring)), bytes_(std::move(bytes)),
-          realTime_(realTime) {}
-    ~WavFileCaptureBuffer() override { stop(); }
+    explicit SteppedCaptureBuffer(std::shared_ptr<CaptureRing> ring)
+        : RingCaptureBuffer(ring), ring_(std::move(ring)) {}
+    ~SteppedCaptureBuffer() override { stop(); }
 
     std::int32_t start() override {
-        std::lock_guard lock(mutex_);
         ring_->setCapturing(true);
-        if (realTime_ && !feeder_) {
-            feeder_ = std::make_unique<RealTimeFeeder>(ring_, bytes_, ring_->format().samplesPerSec);
-        }
         return status::kOk;
     }
     std::int32_t stop() override {
-        std::lock_guard lock(mutex_);
-        ring_->setCapturing(false);  // also releases a feeder waiting on a locked region
-        feeder_.reset();
+        ring_->setCapturing(false);
         return status::kOk;
     }
 
 private:
     std::shared_ptr<CaptureRing> ring_;
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
-    const bool realTime_;
-    std::mutex mutex_;
-    std::unique_ptr<RealTimeFeeder> feeder_;
 };
 
 }  // namespace
@@ -152,6 +81,7 @@ std::shared_ptr<WavFileCaptureDevice> WavFileCaptureDevice::open(const std::stri
         info.channels == 1 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8;
 
     const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> mono;
     if (device->fileIsUnsigned8Mono_) {
         // The bytes exactly as stored: this file needs no conversion at its own rate.
         device->rawBytes_.resize(static_cast<std::size_t>(info.frames));
@@ -159,14 +89,14 @@ std::shared_ptr<WavFileCaptureDevice> WavFileCaptureDevice::open(const std::stri
                                            static_cast<sf_count_t>(device->rawBytes_.size()));
         if (got < 0) return fail(sf_strerror(file.get()));
         device->rawBytes_.resize(static_cast<std::size_t>(got));
-        device->mono_.reserve(device->rawBytes_.size());
+        mono.reserve(device->rawBytes_.size());
         for (std::uint8_t b : device->rawBytes_) {
-            device->mono_.push_back(static_cast<float>(static_cast<int>(b) - 128) / 128.0f);
+            mono.push_back(static_cast<float>(static_cast<int>(b) - 128) / 128.0f);
         }
     } else {
         constexpr sf_count_t kChunkFrames = 4096;
         std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
-        device->mono_.reserve(static_cast<std::size_t>(info.frames));
+        mono.reserve(static_cast<std::size_t>(info.frames));
         for (;;) {
             const sf_count_t got = sf_readf_float(file.get(), chunk.data(), kChunkFrames);
             if (got <= 0) break;
@@ -176,10 +106,14 @@ std::shared_ptr<WavFileCaptureDevice> WavFileCaptureDevice::open(const std::stri
                 for (std::size_t c = 0; c < channels; ++c) {
                     sum += chunk[static_cast<std::size_t>(f) * channels + c];
                 }
-                device->mono_.push_back(static_cast<float>(sum / static_cast<double>(channels)));
+                mono.push_back(static_cast<float>(sum / static_cast<double>(channels)));
             }
         }
         if (sf_error(file.get()) != SF_ERR_NO_ERROR) return fail(sf_strerror(file.get()));
+    }
+    device->mono_ = std::make_shared<const std::vector<float>>(std::move(mono));
+    if (mode == Mode::realTime) {
+        device->stream_ = std::make_shared<FileSampleStream>(device->mono_, info.samplerate);
     }
     return device;
 }
@@ -188,7 +122,7 @@ CaptureDeviceFactory WavFileCaptureDevice::factory() {
     return sharedDeviceFactory(shared_from_this());
 }
 
-std::uint64_t WavFileCaptureDevice::fileFrames() const { return mono_.size(); }
+std::uint64_t WavFileCaptureDevice::fileFrames() const { return mono_->size(); }
 
 std::shared_ptr<const std::vector<std::uint8_t>> WavFileCaptureDevice::bytesAt(
     std::uint32_t rate) {
@@ -200,11 +134,11 @@ std::shared_ptr<const std::vector<std::uint8_t>> WavFileCaptureDevice::bytesAt(
     if (rate == fileRate_ && fileIsUnsigned8Mono_) {
         *bytes = rawBytes_;
     } else if (rate == fileRate_) {
-        bytes->reserve(mono_.size());
-        for (float sample : mono_) bytes->push_back(quantise(sample));
-    } else if (!mono_.empty()) {
+        bytes->reserve(mono_->size());
+        for (float sample : *mono_) bytes->push_back(quantise(sample));
+    } else if (!mono_->empty()) {
         const double ratio = static_cast<double>(rate) / static_cast<double>(fileRate_);
-        std::vector<float> out(static_cast<std::size_t>(std::ceil(mono_.size() * ratio)) + 64);
+        std::vector<float> out(static_cast<std::size_t>(std::ceil(static_cast<double>(mono_->size()) * ratio)) + 64);
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         // High quality: a steep anti-aliasing filter, so nothing above the new Nyquist
         // frequency folds into what the engines analyse.
@@ -212,7 +146,7 @@ std::shared_ptr<const std::vector<std::uint8_t>> WavFileCaptureDevice::bytesAt(
         std::size_t used = 0;
         std::size_t made = 0;
         const soxr_error_t problem =
-            soxr_oneshot(fileRate_, rate, 1, mono_.data(), mono_.size(), &used, out.data(),
+            soxr_oneshot(fileRate_, rate, 1, mono_->data(), mono_->size(), &used, out.data(),
                          out.size(), &made, &io, &quality, nullptr);
         if (problem != nullptr) return nullptr;
         bytes->reserve(made);
@@ -239,6 +173,11 @@ std::int32_t WavFileCaptureDevice::createCaptureBuffer(const WaveFormat& format,
         format.bitsPerSample != 8 || format.samplesPerSec == 0) {
         return status::kInvalidArg;
     }
+    if (stream_) {
+        *buffer = std::make_unique<StreamCaptureBuffer>(
+            stream_, WaveFormat::pcm8Mono(format.samplesPerSec), bufferBytes);
+        return status::kOk;
+    }
     auto bytes = bytesAt(format.samplesPerSec);
     if (!bytes) return status::kFail;
     auto ring = std::make_shared<CaptureRing>(bufferBytes, format);
@@ -248,8 +187,7 @@ std::int32_t WavFileCaptureDevice::createCaptureBuffer(const WaveFormat& format,
         currentBytes_ = bytes;
         delivered_ = 0;
     }
-    *buffer = std::make_unique<WavFileCaptureBuffer>(std::move(ring), std::move(bytes),
-                                                     mode_ == Mode::realTime);
+    *buffer = std::make_unique<SteppedCaptureBuffer>(std::move(ring));
     return status::kOk;
 }
 

@@ -6,8 +6,9 @@
 // 8-bit mono at that rate is delivered byte for byte.
 //
 // Two modes:
-// - realTime: each started buffer gets a feeder thread that delivers the file at its rate in
-//   small steps, looping at the end (a microphone never ends). The host's --input FILE.
+// - realTime: the file plays in real time as a shared stream (FileSampleStream), looping at
+//   the end (a microphone never ends); every buffer, and the pitch tracker, take their
+//   samples from it, each converting to its own rate. The host's --input FILE.
 // - stepped: no thread; the caller moves capture forward with advance(), and notifications
 //   fire as capture passes them. Tests and tunewick-analyze use it to go through a file as
 //   fast as the machine allows; the file is not looped.
@@ -44,6 +45,9 @@ public:
     std::int32_t createCaptureBuffer(const WaveFormat& format, std::uint32_t bufferBytes,
                                      std::unique_ptr<CaptureBuffer>* buffer) override;
 
+    // Real-time mode's shared stream; null in stepped mode.
+    std::shared_ptr<SampleStream> sampleStream() const override { return stream_; }
+
     Mode mode() const { return mode_; }
     const std::string& path() const { return path_; }
     std::uint32_t fileSampleRate() const { return fileRate_; }
@@ -75,7 +79,8 @@ private:
     std::uint32_t fileRate_ = 0;
     int fileChannels_ = 0;
     bool fileIsUnsigned8Mono_ = false;
-    std::vector<float> mono_;              // the file mixed to mono, at its own rate
+    std::shared_ptr<const std::vector<float>> mono_;  // the file mixed to mono, at its own rate
+    std::shared_ptr<SampleStream> stream_;            // real-time mode only
     std::vector<std::uint8_t> rawBytes_;   // the file's own bytes when it is u8 mono
 
     std::mutex stepMutex_;  // one advance() at a time

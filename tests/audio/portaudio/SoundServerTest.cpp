@@ -14,6 +14,7 @@
 #include "PulseServer.h"
 #include "SoundTestSupport.h"
 #include "support/ToneAnalysis.h"
+#include "audio/capture/StreamCaptureBuffer.h"
 #include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "audio/portaudio/PortAudioSoundPlayer.h"
 #include "audio/Status.h"
@@ -299,7 +300,7 @@ TEST_F(SoundServer, BufferRestartsCleanlyWhileAnotherThreadReads) {
     ASSERT_NE(device, nullptr);
     std::unique_ptr<CaptureBuffer> buffer;
     ASSERT_EQ(device->createCaptureBuffer(WaveFormat::pcm8Mono(2048), 2048, &buffer), status::kOk);
-    auto* pa = dynamic_cast<PortAudioCaptureBuffer*>(buffer.get());
+    auto* pa = dynamic_cast<StreamCaptureBuffer*>(buffer.get());
     ASSERT_NE(pa, nullptr);
     auto event = std::make_shared<NotificationEvent>();
     ASSERT_EQ(buffer->setNotificationPositions({511, 1023, 1535, 2047}, event), status::kOk);

@@ -41,7 +41,7 @@ std::int32_t CollectingEngine::prepareStart() {
 }
 
 void CollectingEngine::noteBuffer() {
-    if (auto* buffer = dynamic_cast<PortAudioCaptureBuffer*>(captureBuffer())) {
+    if (auto* buffer = dynamic_cast<StreamCaptureBuffer*>(captureBuffer())) {
         stats_ = buffer->stats();
         deviceFormat_ = buffer->deviceFormat();
     }
@@ -57,7 +57,7 @@ std::int32_t CollectingEngine::consume(const std::uint8_t* first, std::uint32_t 
         const std::uint32_t total = firstLength + secondLength;
         const std::uint32_t lastByte = (readAt_ + total - 1) % bufferSize();
         readAt_ = (readAt_ + total) % bufferSize();
-        auto* buffer = dynamic_cast<PortAudioCaptureBuffer*>(captureBuffer());
+        auto* buffer = dynamic_cast<StreamCaptureBuffer*>(captureBuffer());
         // Only the steps the notifications wake: a stop's last step comes when it is told to.
         if (buffer != nullptr && isRunning()) {
             if (const auto arrival = buffer->blockArrival(lastByte)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/capture/CaptureEngine.h"
+#include "audio/capture/StreamCaptureBuffer.h"
 #include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Reporter.h"
