@@ -5,8 +5,10 @@
 
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/recording/SoundPlayer.h"
+#include "audio/recording/WaveFileWriter.h"
 #include "audio/Status.h"
 #include "audio/analysis/StringTuner.h"
+#include "commands/AnalyzeRecordingCommand.h"
 #include "commands/AudioCommands.h"
 #include "commands/ExitCommand.h"
 #include "commands/GenerateMazeCommand.h"
@@ -65,6 +67,8 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<SetTunerStringCommand>(*tuner_));
     commands.add(std::make_unique<GetSettingsCommand>(settings_));
     commands.add(std::make_unique<SetSettingCommand>(settings_));
+    commands.add(std::make_unique<AnalyzeRecordingCommand>(
+        WaveFileWriter::kDefaultPath, AnalyzeRecordingCommand::pitchTracker([this] { return settings_.referencePitch(); })));
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player));

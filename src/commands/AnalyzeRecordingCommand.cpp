@@ -4,6 +4,9 @@
 #include <cmath>
 #include <memory>
 #include <sndfile.h>
+#include <stdexcept>
+
+#include "audio/analysis/PitchEstimator.h"
 
 namespace tunewick {
 namespace {
@@ -16,6 +19,22 @@ struct SndFileCloser {
 
 AnalyzeRecordingCommand::AnalyzeRecordingCommand(std::string path, Analyzer analyzer)
     : FunctionCommand("analyzeRecording"), path_(std::move(path)), analyzer_(std::move(analyzer)) {}
+
+AnalyzeRecordingCommand::Analyzer AnalyzeRecordingCommand::pitchTracker(std::function<double()> referencePitch) {
+    return [referencePitch = std::move(referencePitch)](const std::string& path) {
+        std::vector<TakeReading> out;
+        try {
+            for (const TimedPitchReading& timed : trackPitchInFile(path, referencePitch ? referencePitch() : 440.0)) {
+                if (!timed.reading) continue;  // the unvoiced parts are left out
+                const PitchReading& r = *timed.reading;
+                out.push_back({timed.seconds, r.frequency, r.note, r.cents});
+            }
+        } catch (const std::exception&) {
+            out.clear();
+        }
+        return out;
+    };
+}
 
 Param AnalyzeRecordingCommand::execute(const std::vector<Param>&) {
     SF_INFO info{};

@@ -20,6 +20,10 @@ public:
 
     AnalyzeRecordingCommand(std::string path, Analyzer analyzer);
 
+    // The pitch tracker's own offline run, against the reference pitch `referencePitch` gives
+    // at the time of the call; a file it cannot read gives no readings.
+    static Analyzer pitchTracker(std::function<double()> referencePitch);
+
     // Answers TakeSummary's object, or null when the file is missing or no sound file.
     Param execute(const std::vector<Param>& arguments) override;
 
