@@ -1,9 +1,11 @@
 #include "app/CtunewickDlg.h"
 
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/PitchTracker.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/recording/WaveFileWriter.h"
 #include "audio/Status.h"
@@ -14,6 +16,7 @@
 #include "commands/GenerateMazeCommand.h"
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
+#include "commands/PitchCommands.h"
 #include "commands/SettingsCommands.h"
 #include "navigation/Navigation.h"
 
@@ -35,6 +38,8 @@ CtunewickDlg::~CtunewickDlg() {
     if (recognizer_) recognizer_->stop();
     recorder_.stop();
     services_.player.purge();
+    if (pitchTracker_) pitchTracker_->release();
+    pitchTracker_.reset();
     tuner_.reset();
     recognizer_.reset();
     commandRegistry_.reset();
@@ -49,6 +54,15 @@ void CtunewickDlg::OnInitDialog() {
     recognizer_ = std::make_unique<NoteRecognizer>(services_.microphone, services_.reporter, *this);
     tuner_ = std::make_unique<StringTuner>(services_.microphone, services_.reporter, *this);
     tuner_->setStringIndex(0);
+    pitchTracker_ = std::make_unique<PitchTracker>(services_.microphone, *this);
+    pitchTracker_->initialize();
+    // The stored reference pitch tunes the tracker now and whenever a page changes it.
+    pitchTracker_->setReferencePitch(settings_.referencePitch());
+    settings_.onChange([this](const std::string& name) {
+        if (name == SettingsStore::kReferencePitch && pitchTracker_) {
+            pitchTracker_->setReferencePitch(settings_.referencePitch());
+        }
+    });
 
     commandRegistry_ = std::make_unique<CommandRegistry>();
     commandRegistry_->control = &services_.control;
@@ -65,13 +79,21 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<GenerateMazeCommand>());
     commands.add(std::make_unique<StartTunerCommand>(*tuner_));
     commands.add(std::make_unique<SetTunerStringCommand>(*tuner_));
+    // Tunewick's own, after the specified twelve.
+    commands.add(std::make_unique<StartPitchTrackerCommand>(*pitchTracker_));
+    commands.add(std::make_unique<StopPitchTrackerCommand>(*pitchTracker_));
+    commands.add(std::make_unique<SetReferencePitchCommand>(
+        *pitchTracker_, [this](double hz) { settings_.set(SettingsStore::kReferencePitch, hz); }));
+    commands.add(std::make_unique<SetPitchFocusCommand>(*pitchTracker_));
+    commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
     commands.add(std::make_unique<GetSettingsCommand>(settings_));
     commands.add(std::make_unique<SetSettingCommand>(settings_));
     commands.add(std::make_unique<AnalyzeRecordingCommand>(
         WaveFileWriter::kDefaultPath, AnalyzeRecordingCommand::pitchTracker([this] { return settings_.referencePitch(); })));
 
     eventRegistry_.addEventHandler(
-        "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player));
+        "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,
+                                                        pitchTracker_.get()));
 
     navigation_->loadStartMovie();
 }
@@ -101,6 +123,27 @@ void CtunewickDlg::postCallSwfFunction(FunctionCall call) {
     services_.queue.post([this, call = std::move(call)] {
         // The movie's reply is released unread.
         if (commandRegistry_) (void)call.invoke(*commandRegistry_);
+    });
+}
+
+void CtunewickDlg::postLatestSwfFunction(FunctionCall call) {
+    std::string name = call.name;
+    {
+        std::lock_guard lock(latestMutex_);
+        const bool waiting = latestCalls_.count(name) != 0;
+        latestCalls_.insert_or_assign(name, std::move(call));
+        if (waiting) return;  // the message already posted will take this one
+    }
+    services_.queue.post([this, name = std::move(name)] {
+        std::optional<FunctionCall> call;
+        {
+            std::lock_guard lock(latestMutex_);
+            auto it = latestCalls_.find(name);
+            if (it == latestCalls_.end()) return;
+            call = std::move(it->second);
+            latestCalls_.erase(it);
+        }
+        if (commandRegistry_) (void)call->invoke(*commandRegistry_);
     });
 }
 

@@ -2,7 +2,9 @@
 // The host's main window: owns the navigation, the three audio engines and both registries,
 // runs the message queue on its own thread ("the dialog's thread"), and carries out the two
 // posted messages — page switches and the engines' calls into the movie.
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/MessageQueue.h"
@@ -21,6 +23,7 @@ class Navigation;
 class NoteRecognizer;
 class StringTuner;
 class SoundPlayer;
+class PitchTracker;
 
 // What the platform gives the dialog. Everything here outlives the dialog.
 struct DialogServices {
@@ -57,6 +60,8 @@ public:
     // DialogPoster: both run later on the dialog's thread with their own copies.
     void postLoadSwf(std::string pageName) override;
     void postCallSwfFunction(FunctionCall call) override;
+    // Only the newest call of a name waits; see DialogPoster.
+    void postLatestSwfFunction(FunctionCall call) override;
 
     // For tests and diagnostics.
     Navigation* navigation() const { return navigation_.get(); }
@@ -65,6 +70,7 @@ public:
     WavRecorder& recorder() { return recorder_; }
     NoteRecognizer* recognizer() const { return recognizer_.get(); }
     StringTuner* tuner() const { return tuner_.get(); }
+    PitchTracker* pitchTracker() const { return pitchTracker_.get(); }
     SettingsStore& settings() { return settings_; }
 
 private:
@@ -75,6 +81,10 @@ private:
     SettingsStore settings_;
     std::unique_ptr<NoteRecognizer> recognizer_;
     std::unique_ptr<StringTuner> tuner_;
+    std::unique_ptr<PitchTracker> pitchTracker_;
+    // Calls waiting to be run by name, newest only (postLatestSwfFunction).
+    std::mutex latestMutex_;
+    std::map<std::string, FunctionCall> latestCalls_;
     EventRegistry eventRegistry_;
 };
 

@@ -15,6 +15,10 @@ public:
     // "CallSwfFunctionMessage": call the movie with this record (an owned copy). Safe to call
     // from any thread.
     virtual void postCallSwfFunction(FunctionCall call) = 0;
+    // For a stream of calls where only the newest matters (the pitch readings, many a
+    // second): a call of the same name still waiting is replaced, not queued behind, so a
+    // player that answers slowly never builds a backlog. Safe to call from any thread.
+    virtual void postLatestSwfFunction(FunctionCall call) { postCallSwfFunction(std::move(call)); }
 };
 
 }  // namespace tunewick

@@ -1,6 +1,7 @@
 #include "commands/PageUnloadHandler.h"
 
 #include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/PitchTracker.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/recording/WavRecorder.h"
@@ -8,14 +9,15 @@
 namespace tunewick {
 
 PageUnloadHandler::PageUnloadHandler(WavRecorder& recorder, NoteRecognizer& recognizer, StringTuner& tuner,
-                                     SoundPlayer& player)
-    : recorder_(recorder), recognizer_(recognizer), tuner_(tuner), player_(player) {}
+                                     SoundPlayer& player, PitchTracker* tracker)
+    : recorder_(recorder), recognizer_(recognizer), tuner_(tuner), player_(player), tracker_(tracker) {}
 
 void PageUnloadHandler::handleEvent(FunctionCall*) {
     recorder_.stop();
     recognizer_.stop();
     tuner_.stop();
     player_.purge();
+    if (tracker_ != nullptr) tracker_->stop();
 }
 
 }  // namespace tunewick

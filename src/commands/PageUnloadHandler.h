@@ -1,5 +1,6 @@
 #pragma once
-// Stops every audio engine and any playing sound before the page is replaced.
+// Stops every audio engine, the pitch tracker and any playing sound before the page is
+// replaced.
 #include "bridge/EventHandler.h"
 
 namespace tunewick {
@@ -8,13 +9,15 @@ class WavRecorder;
 class NoteRecognizer;
 class StringTuner;
 class SoundPlayer;
+class PitchTracker;
 
 class PageUnloadHandler final : public EventHandler {
 public:
     PageUnloadHandler(WavRecorder& recorder, NoteRecognizer& recognizer, StringTuner& tuner,
-                      SoundPlayer& player);
-    // Stops the recorder (finishing its file), the recognizer, the tuner, then purges playback.
-    // Each step runs whatever the one before it did.
+                      SoundPlayer& player, PitchTracker* tracker = nullptr);
+    // Stops the recorder (finishing its file), the recognizer, the tuner, then purges playback,
+    // then stops the pitch tracker when there is one. Each step runs whatever the one before
+    // it did.
     void handleEvent(FunctionCall* event) override;
 
 private:
@@ -22,6 +25,7 @@ private:
     NoteRecognizer& recognizer_;
     StringTuner& tuner_;
     SoundPlayer& player_;
+    PitchTracker* tracker_;
 };
 
 }  // namespace tunewick

@@ -19,6 +19,7 @@
 #include "support/ScriptedCaptureDevice.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/analysis/NoteRecognizer.h"
+#include "audio/analysis/PitchTracker.h"
 #include "audio/analysis/StringTuner.h"
 #include "navigation/Navigation.h"
 #include "../support/RecordingReporter.h"
@@ -179,6 +180,35 @@ TEST_F(DialogTest, EngineReportsReachTheMovieAsCallsAndAPageSwitchStopsTheEngine
     EXPECT_FALSE(dialog_->tuner()->isRunning());
     EXPECT_FALSE(dialog_->recognizer()->isRunning());
     EXPECT_TRUE(fs::exists("statistic.txt"));
+}
+
+TEST_F(DialogTest, OnlyTheNewestPitchReadingWaitsAndThePitchCommandsAnswer) {
+    dialog_->OnInitDialog();
+    EXPECT_EQ(control_.movieCalls("setReferencePitch", "<number>432</number>"), "<true/>");
+    EXPECT_EQ(control_.movieCalls("setReferencePitch", "<number>500</number>"), "<false/>");
+    EXPECT_EQ(control_.movieCalls("setPitchFocus", "<number>110</number>"), "<true/>");
+    // This device gives no samples: the tracker stays idle, and says nothing.
+    EXPECT_EQ(control_.movieCalls("startPitchTracker"), "<null/>");
+    EXPECT_FALSE(dialog_->pitchTracker()->isRunning());
+
+    auto reading = [](double cents) {
+        FunctionCall call("setPitch");
+        Param value;
+        value.setNumber(cents);
+        call.arguments.push_back(value);
+        return call;
+    };
+    dialog_->postLatestSwfFunction(reading(1));
+    dialog_->postCallSwfFunction(FunctionCall("setTone"));
+    dialog_->postLatestSwfFunction(reading(2));
+    dialog_->postLatestSwfFunction(reading(3));
+    EXPECT_EQ(queue_.runPending(), 2);
+    const auto calls = control_.callsSoFar();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "<invoke name=\"setPitch\" returntype=\"xml\"><arguments><number>3</number></arguments></invoke>");
+    EXPECT_EQ(calls[1], "<invoke name=\"setTone\" returntype=\"xml\"><arguments></arguments></invoke>");
+    dialog_->postLatestSwfFunction(reading(4));  // a new message once the last one ran
+    EXPECT_EQ(queue_.runPending(), 1);
 }
 
 TEST_F(DialogTest, ExitAnswersThenEndsTheLoop) {

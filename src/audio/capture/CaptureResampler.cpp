@@ -57,13 +57,25 @@ CaptureResampler::~CaptureResampler() = default;
 
 void CaptureResampler::process(const float* samples, std::size_t count,
                                std::vector<std::uint8_t>& out) {
+    converted_.clear();
+    process(samples, count, converted_);
+    for (float sample : converted_) out.push_back(toUnsigned8(sample));
+}
+
+void CaptureResampler::flush(std::vector<std::uint8_t>& out) {
+    converted_.clear();
+    flush(converted_);
+    for (float sample : converted_) out.push_back(toUnsigned8(sample));
+}
+
+void CaptureResampler::process(const float* samples, std::size_t count, std::vector<float>& out) {
     if (count == 0 || !valid_) return;
     samplesIn_ += count;
     if (soxr_) drain(samples, count, out);
     else emit(samples, count, out);
 }
 
-void CaptureResampler::flush(std::vector<std::uint8_t>& out) {
+void CaptureResampler::flush(std::vector<float>& out) {
     if (soxr_) drain(nullptr, 0, out);
 }
 
@@ -75,8 +87,7 @@ void CaptureResampler::reset() {
 }
 
 // Runs soxr until it has taken all of `samples` (or, with none, until its tail is out).
-void CaptureResampler::drain(const float* samples, std::size_t count,
-                             std::vector<std::uint8_t>& out) {
+void CaptureResampler::drain(const float* samples, std::size_t count, std::vector<float>& out) {
     const std::size_t room = static_cast<std::size_t>(
         static_cast<double>(count) * outputRate_ * last_.factor() / inputRate_) + 256;
     if (scratch_.size() < room) scratch_.resize(room);
@@ -98,13 +109,11 @@ void CaptureResampler::drain(const float* samples, std::size_t count,
     }
 }
 
-// The last step and the quantisation.
-void CaptureResampler::emit(const float* samples, std::size_t count,
-                            std::vector<std::uint8_t>& out) {
-    filtered_.clear();
-    last_.process(samples, count, filtered_);
-    for (float sample : filtered_) out.push_back(toUnsigned8(sample));
-    bytesOut_ += filtered_.size();
+// The last step.
+void CaptureResampler::emit(const float* samples, std::size_t count, std::vector<float>& out) {
+    const std::size_t before = out.size();
+    last_.process(samples, count, out);
+    bytesOut_ += out.size() - before;
 }
 
 }  // namespace tunewick

@@ -42,10 +42,13 @@ public:
     void process(const float* samples, std::size_t count, std::vector<std::uint8_t>& out);
     // End of input: appends what the filter still holds back.
     void flush(std::vector<std::uint8_t>& out);
+    // The same before quantisation, for consumers of float samples (the pitch tracker).
+    void process(const float* samples, std::size_t count, std::vector<float>& out);
+    void flush(std::vector<float>& out);
     // Forgets all input, for a new run of capture.
     void reset();
 
-    // Samples taken and bytes given since the last reset.
+    // Samples taken and samples (or bytes) given since the last reset.
     std::uint64_t samplesIn() const { return samplesIn_; }
     std::uint64_t bytesOut() const { return bytesOut_; }
 
@@ -53,8 +56,8 @@ private:
     struct SoxrDeleter {
         void operator()(::soxr* resampler) const;
     };
-    void drain(const float* samples, std::size_t count, std::vector<std::uint8_t>& out);
-    void emit(const float* samples, std::size_t count, std::vector<std::uint8_t>& out);
+    void drain(const float* samples, std::size_t count, std::vector<float>& out);
+    void emit(const float* samples, std::size_t count, std::vector<float>& out);
 
     double inputRate_;
     double outputRate_;
@@ -62,7 +65,7 @@ private:
     std::unique_ptr<::soxr, SoxrDeleter> soxr_;  // none where the rates already agree
     bool valid_ = false;
     std::vector<float> scratch_;   // soxr's output
-    std::vector<float> filtered_;  // the last step's output
+    std::vector<float> converted_;  // the float output on its way to bytes
     std::uint64_t samplesIn_ = 0;
     std::uint64_t bytesOut_ = 0;
 };

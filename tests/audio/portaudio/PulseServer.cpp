@@ -177,7 +177,23 @@ bool PulseServer::start() {
     ::setenv("PULSE_CLIENTCONFIG", (dir_ / "client.conf").c_str(), 1);
     ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     ::setenv("ALSA_CONFIG_PATH", (dir_ / "alsa.conf").c_str(), 1);
+    return launch();
+}
 
+void PulseServer::crash() {
+    listener_.stop(SIGKILL, 2s);
+    server_.stop(SIGKILL, 2s);
+    std::error_code ignored;
+    std::filesystem::remove(dir_ / "native", ignored);
+}
+
+bool PulseServer::revive() {
+    ok_ = launch();
+    return ok_;
+}
+
+bool PulseServer::launch() {
+    const std::string socket = (dir_ / "native").string();
     server_ = ChildProcess(
         {"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
          "--use-pid-file=no", "--high-priority=no", "--realtime=no", "--log-target=stderr",

@@ -68,8 +68,14 @@ public:
     std::optional<int> loadSine(int hz) const;
     void unloadModule(int index) const;
 
+    // Kills the server at once, as a crash would (its clients see their streams fail).
+    void crash();
+    // Starts it again on the same socket, with the same sink; false when it would not.
+    bool revive();
+
 private:
     bool start();
+    bool launch();
     bool keepSinkResponsive();
 
     std::filesystem::path dir_;

@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -18,7 +19,9 @@
 #include "audio/portaudio/PortAudioCaptureDevice.h"
 #include "audio/portaudio/PortAudioSoundPlayer.h"
 #include "audio/Status.h"
+#include "audio/analysis/PitchTracker.h"
 #include "audio/analysis/StringTuner.h"
+#include "bridge/FlashObject.h"
 #include "audio/recording/WavRecorder.h"
 
 namespace tunewick {
@@ -370,6 +373,91 @@ TEST_F(SoundServer, EngineRestartsAndKeepsCapturing) {
         EXPECT_NEAR(toneLevel(samples, 2048, 330), 0.5, 0.1);
         had = bytes.size();
     }
+    EXPECT_TRUE(reporter_.reports().empty());
+}
+
+// The streams the server is recording from: the keep-alive listener and ours.
+int sourceOutputs(const PulseServer& server) {
+    std::string out;
+    if (server.run({"pactl", "list", "short", "source-outputs"}, &out) != 0) return -1;
+    int lines = 0;
+    for (char c : out) lines += c == '\n' ? 1 : 0;
+    return lines;
+}
+
+// The cents of every reading of the calls, skipping nulls.
+std::vector<double> readCents(const std::vector<FunctionCall>& calls, const char* note) {
+    std::vector<double> cents;
+    for (const auto& call : calls) {
+        if (call.name != "setPitch" || call.arguments.empty()) continue;
+        const FlashObject* reading = call.arguments[0].getObject();
+        if (reading == nullptr) continue;
+        EXPECT_EQ(reading->getProperty("note")->getString(), note);
+        cents.push_back(reading->getProperty("cents")->getNumber());
+    }
+    return cents;
+}
+
+TEST_F(SoundServer, TrackerReadsALiveToneToTheCentBesideTheTunerOnOneStream) {
+    ServerTone tone(server(), 220);
+    ASSERT_TRUE(tone.ok()) << server().log();
+    const int before = sourceOutputs(server());
+    WorkingDirectory here(server().dir() / "pitch");  // the tuner writes its files there
+    const auto microphone = PortAudioCaptureDevice::factory();
+    testing::CallRecorder tunerCalls, pitchCalls;
+    StringTuner tuner(microphone, reporter_, tunerCalls);
+    PitchTracker tracker(microphone, pitchCalls);
+    ASSERT_TRUE(tuner.hasDevice());
+    ASSERT_EQ(tracker.initialize(), status::kOk);
+    ASSERT_TRUE(tuner.setStringIndex(1));
+    ASSERT_EQ(tuner.start(), status::kOk);
+    ASSERT_EQ(tracker.start(), status::kOk);
+    EXPECT_EQ(sourceOutputs(server()), before + 1) << "one device stream serves both";
+    std::this_thread::sleep_for(2500ms);
+    tracker.stop();
+    tuner.stop();
+
+    EXPECT_GE(tunerCalls.calls().size(), 2u);
+    const auto cents = readCents(pitchCalls.calls(), "A3");
+    ASSERT_GE(cents.size(), 40u) << "about thirty readings a second";
+    for (double c : cents) EXPECT_NEAR(c, 0.0, 2.0);
+    EXPECT_TRUE(reporter_.reports().empty());
+}
+
+TEST_F(SoundServer, StartingTheTrackerWhileRecordingLeavesNoGapInTheRecording) {
+    ServerTone tone(server(), 440);
+    ASSERT_TRUE(tone.ok()) << server().log();
+    const auto path = server().dir() / "gapless.wav";
+    const auto microphone = PortAudioCaptureDevice::factory();
+    testing::CallRecorder calls;
+    {
+        WavRecorder recorder(microphone, reporter_, path.string());
+        PitchTracker tracker(microphone, calls);
+        ASSERT_EQ(recorder.initialize(), status::kOk);
+        ASSERT_EQ(tracker.initialize(), status::kOk);
+        ASSERT_EQ(recorder.start(), status::kOk);
+        std::this_thread::sleep_for(800ms);
+        for (int i = 0; i < 3; ++i) {  // joining and leaving, again and again
+            ASSERT_EQ(tracker.start(), status::kOk);
+            std::this_thread::sleep_for(300ms);
+            tracker.stop();
+        }
+        std::this_thread::sleep_for(500ms);
+        recorder.stop();
+    }
+    int rate = 0;
+    const auto samples = testing::readSoundFile(path, &rate);
+    ASSERT_EQ(rate, 44100);
+    ASSERT_GT(samples.size(), static_cast<std::size_t>(rate * 1.5));
+    // Past the stream's start, every 10 ms holds the tone at its level: no gap, no click.
+    const std::size_t window = static_cast<std::size_t>(rate / 100);
+    for (std::size_t at = static_cast<std::size_t>(rate * 0.3); at + window <= samples.size(); at += window) {
+        double sum = 0.0;
+        for (std::size_t i = at; i < at + window; ++i) sum += samples[i] * samples[i];
+        ASSERT_NEAR(std::sqrt(sum / static_cast<double>(window)), 0.5 / std::sqrt(2.0), 0.06)
+            << "at " << static_cast<double>(at) / rate << " s";
+    }
+    EXPECT_GE(readCents(calls.calls(), "A4").size(), 15u);
     EXPECT_TRUE(reporter_.reports().empty());
 }
 
