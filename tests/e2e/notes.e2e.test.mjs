@@ -80,12 +80,18 @@ test('the game does not score a wrong string followed by a brief glitch, and nam
   await notes.evaluate(() => NotesGame.ask(2, 0)); // the open D string
   const before = await game();
   assert.equal(before.target, D3);
+  // Every note of the loop is a wrong one for this round; the open G string comes right
+  // before the glitch.
   const wrong = await waitUntil(async () => {
     const g = await game();
-    return g.result === 'wrong' ? g : null;
-  }, 'the wrong note to be named', LOOP_MS + 2000);
-  assert.equal(wrong.wrong, 'G3');
+    return g.result === 'wrong' && g.wrong === 'G3' ? g : null;
+  }, 'the open G string to be named', LOOP_MS + 2000, 20);
   assert.match(wrong.feedback, /That was G3, not D3/);
+  // Past the glitch (0.6 s of G3 are left, then 0.1 s of D3), before the loop's next note.
+  await sleep(1100);
+  const afterGlitch = await game();
+  assert.equal(afterGlitch.hits, before.hits);
+  assert.equal(afterGlitch.wrong, 'G3');
   // Two more passes of the glitch: never a hit.
   await sleep(2 * LOOP_MS);
   const after = await game();
