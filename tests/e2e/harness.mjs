@@ -42,17 +42,19 @@ export async function waitUntil(fn, message, timeoutMs = 15000, everyMs = 50) {
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 /**
- * Writes a mono 16-bit PCM WAV file. segments: [{ seconds, partials: [[hz, amplitude], …] }],
- * played one after the other (an empty partials list is silence). Whole periods in each
- * segment keep the loop free of clicks.
+ * Writes a mono 16-bit PCM WAV file. segments: [{ seconds, partials: [[hz, amplitude], …],
+ * decay }], played one after the other (an empty partials list is silence). With `decay`
+ * (seconds) the segment dies away like a plucked string. Whole periods in each segment keep
+ * the loop free of clicks.
  */
 export function writeWav(file, segments, rate = 8000) {
   const samples = [];
-  for (const { seconds, partials } of segments) {
+  for (const { seconds, partials, decay } of segments) {
     const n = Math.round(seconds * rate);
     for (let i = 0; i < n; i += 1) {
       let v = 0;
-      for (const [hz, amplitude] of partials) v += amplitude * Math.sin((2 * Math.PI * hz * i) / rate);
+      const envelope = decay ? Math.exp(-i / rate / decay) : 1;
+      for (const [hz, amplitude] of partials) v += envelope * amplitude * Math.sin((2 * Math.PI * hz * i) / rate);
       samples.push(Math.max(-32768, Math.min(32767, Math.round(v * 32767))));
     }
   }
@@ -78,6 +80,18 @@ export function writeWav(file, segments, rate = 8000) {
 
 /** A plucked-string-like tone: the fundamental with two weaker harmonics. */
 export const stringTone = (hz, level = 0.1) => [[hz, level], [2 * hz, level / 2], [3 * hz, level / 4]];
+
+/** The frequency of a MIDI note (A4 = 69) at a reference pitch, moved by `cents`. */
+export const noteHz = (midi, cents = 0, reference = 440) => reference * Math.pow(2, (midi - 69) / 12 + cents / 1200);
+
+/** A plucked string: a richer tone that dies away over the segment. */
+export const pluck = (hz, seconds, level = 0.3) => ({
+  seconds,
+  decay: seconds / 1.5,
+  partials: [[hz, level], [2 * hz, level * 0.6], [3 * hz, level * 0.35], [4 * hz, level * 0.2], [5 * hz, level * 0.1]],
+});
+
+export const silence = (seconds) => ({ seconds, partials: [] });
 
 /**
  * Reads a RIFF WAVE file chunk by chunk: the RIFF size, the chunks in their order, the
@@ -114,17 +128,20 @@ export function readWav(file) {
 
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
- * microphone, and with the movies of the folder `movies` when it is given. Resolves once it
- * has printed its address.
+ * microphone, and with the movies of the folder `movies` when it is given. Its settings live
+ * in `configHome` (XDG_CONFIG_HOME; by default a folder inside the host's own, so no test
+ * touches the user's); `env` replaces the environment it inherits (a sound server's, say).
+ * Resolves once it has printed its address.
  */
-export async function startHost({ segments, movies }) {
+export async function startHost({ segments, movies, configHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = writeWav(path.join(dir, 'input.wav'), segments);
+  const input = writeWav(path.join(dir, 'input.wav'), segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
   const proc = spawn(hostBinary(), args, {
     cwd: dir,
+    env: { ...(env || process.env), XDG_CONFIG_HOME: configHome || path.join(dir, 'config') },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let stdout = '';
@@ -207,6 +224,29 @@ export async function historyButtons(frame) {
     back: !document.querySelector('.nav-back').disabled,
     forward: !document.querySelector('.nav-forward').disabled,
   }));
+}
+
+/**
+ * The controls of a page (buttons, selects, inputs, spin buttons) that have no accessible
+ * name: no aria-label, no aria-labelledby text, no <label>, no text and no title.
+ */
+export async function unnamedControls(frame) {
+  return frame.evaluate(() => {
+    const nameOf = (el) => {
+      const label = el.getAttribute('aria-label');
+      if (label && label.trim()) return label;
+      const by = el.getAttribute('aria-labelledby');
+      if (by) {
+        const text = by.split(/\s+/).map((id) => document.getElementById(id)?.textContent || '').join(' ');
+        if (text.trim()) return text;
+      }
+      if (el.labels && [...el.labels].some((l) => l.textContent.trim())) return 'label';
+      return (el.textContent || '').trim() || (el.getAttribute('title') || '').trim();
+    };
+    return [...document.querySelectorAll('button, select, input, [role="spinbutton"], [role="slider"]')]
+      .filter((el) => !nameOf(el))
+      .map((el) => el.outerHTML.slice(0, 80));
+  });
 }
 
 /** Saves a screenshot of the whole player when TUNEWICK_SCREENSHOTS names a folder. */

@@ -1,25 +1,31 @@
 #include "app/dialog/CtunewickDlg.h"
 
+#include <iostream>
 #include <optional>
 #include <utility>
 
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
 #include "audio/recording/SoundPlayer.h"
+#include "audio/recording/WaveFileWriter.h"
 #include "audio/Status.h"
 #include "audio/analysis/StringTuner.h"
+#include "commands/AnalyzeRecordingCommand.h"
 #include "commands/AudioCommands.h"
 #include "commands/ExitCommand.h"
 #include "commands/GenerateMazeCommand.h"
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
 #include "commands/PitchCommands.h"
+#include "commands/SettingsCommands.h"
 #include "navigation/Navigation.h"
 
 namespace tunewick {
 
 CtunewickDlg::CtunewickDlg(DialogServices services)
-    : services_(std::move(services)), recorder_(services_.microphone, services_.reporter) {
+    : services_(std::move(services)),
+      recorder_(services_.microphone, services_.reporter),
+      settings_(services_.settingsFile, std::cerr) {
     if (status::failed(recorder_.initialize())) {
         services_.reporter.report("Wav Recorder", "Error initializing Wav Recorder.");
     }
@@ -50,6 +56,13 @@ void CtunewickDlg::OnInitDialog() {
     tuner_->setStringIndex(0);
     pitchTracker_ = std::make_unique<PitchTracker>(services_.microphone, *this);
     pitchTracker_->initialize();
+    // The stored reference pitch tunes the tracker now and whenever a page changes it.
+    pitchTracker_->setReferencePitch(settings_.referencePitch());
+    settings_.onChange([this](const std::string& name) {
+        if (name == SettingsStore::kReferencePitch && pitchTracker_) {
+            pitchTracker_->setReferencePitch(settings_.referencePitch());
+        }
+    });
 
     commandRegistry_ = std::make_unique<CommandRegistry>();
     commandRegistry_->control = &services_.control;
@@ -69,9 +82,14 @@ void CtunewickDlg::OnInitDialog() {
     // Tunewick's own, after the specified twelve.
     commands.add(std::make_unique<StartPitchTrackerCommand>(*pitchTracker_));
     commands.add(std::make_unique<StopPitchTrackerCommand>(*pitchTracker_));
-    commands.add(std::make_unique<SetReferencePitchCommand>(*pitchTracker_));
+    commands.add(std::make_unique<SetReferencePitchCommand>(
+        *pitchTracker_, [this](double hz) { settings_.set(SettingsStore::kReferencePitch, hz); }));
     commands.add(std::make_unique<SetPitchFocusCommand>(*pitchTracker_));
     commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
+    commands.add(std::make_unique<GetSettingsCommand>(settings_));
+    commands.add(std::make_unique<SetSettingCommand>(settings_));
+    commands.add(std::make_unique<AnalyzeRecordingCommand>(
+        WaveFileWriter::kDefaultPath, AnalyzeRecordingCommand::pitchTracker([this] { return settings_.referencePitch(); })));
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,

@@ -15,6 +15,7 @@
 #include "bridge/FlashControl.h"
 #include "bridge/MessageQueue.h"
 #include "bridge/Reporter.h"
+#include "settings/SettingsStore.h"
 
 namespace tunewick {
 
@@ -32,6 +33,7 @@ struct DialogServices {
     SoundPlayer& player;
     CaptureDeviceFactory microphone;  // opened by each engine at its initialisation
     std::string startMovie;           // the path of the start movie (Loader of the movie folder)
+    std::string settingsFile = {};    // the player's settings.json; empty keeps them in memory
 };
 
 class CtunewickDlg final : public DialogPoster {
@@ -44,8 +46,8 @@ public:
     CtunewickDlg(const CtunewickDlg&) = delete;
     CtunewickDlg& operator=(const CtunewickDlg&) = delete;
 
-    // Builds the navigation, the engines, the twelve commands and the page-unload handler,
-    // then loads the start movie. Call once, on the dialog's thread.
+    // Builds the navigation, the engines, the twelve commands, the settings commands and the
+    // page-unload handler, then loads the start movie. Call once, on the dialog's thread.
     void OnInitDialog();
     // OnInitDialog, then runs the message queue until EndDialog; returns the code given to it.
     int DoModal();
@@ -69,12 +71,14 @@ public:
     NoteRecognizer* recognizer() const { return recognizer_.get(); }
     StringTuner* tuner() const { return tuner_.get(); }
     PitchTracker* pitchTracker() const { return pitchTracker_.get(); }
+    SettingsStore& settings() { return settings_; }
 
 private:
     DialogServices services_;
     std::unique_ptr<CommandRegistry> commandRegistry_;
     std::unique_ptr<Navigation> navigation_;
     WavRecorder recorder_;
+    SettingsStore settings_;
     std::unique_ptr<NoteRecognizer> recognizer_;
     std::unique_ptr<StringTuner> tuner_;
     std::unique_ptr<PitchTracker> pitchTracker_;

@@ -281,5 +281,41 @@ TEST(DialogWithoutMicrophone, StartsQuietlyAndItsStartsDoNothing) {
     EXPECT_TRUE(reporter.reports().empty()) << "a missing microphone is not an initialisation error";
 }
 
+// The reference pitch is one value: stored, read at start, and retuning the tracker at once.
+TEST(DialogSettings, TheReferencePitchIsStoredAndTunesTheTrackerWhicheverWayItIsSet) {
+    const fs::path folder = fs::temp_directory_path() / ("tunewick-dialog-settings-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path file = folder / "settings.json";
+    std::ofstream(file) << R"({"referencePitch": 442, "window": "kept"})";
+    auto stored = [&file] {
+        std::ifstream in(file);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    FakeControl control;
+    MessageQueue queue;
+    RecordingReporter reporter;
+    CountingPlayer player;
+    {
+        CtunewickDlg dialog(DialogServices{control, queue, reporter, player, ScriptedCaptureDevice::noDevice(), "",
+                                           file.string()});
+        dialog.OnInitDialog();
+        EXPECT_DOUBLE_EQ(dialog.pitchTracker()->referencePitch(), 442.0) << "read at start";
+        EXPECT_EQ(control.movieCalls("setReferencePitch", "<number>445</number>"), "<true/>");
+        EXPECT_DOUBLE_EQ(dialog.pitchTracker()->referencePitch(), 445.0);
+        EXPECT_NE(stored().find("\"referencePitch\": 445"), std::string::npos) << stored();
+        EXPECT_EQ(control.movieCalls("setSetting", "<string>referencePitch</string><number>430</number>"), "<true/>");
+        EXPECT_DOUBLE_EQ(dialog.pitchTracker()->referencePitch(), 430.0) << "retuned at once";
+        EXPECT_EQ(control.movieCalls("setReferencePitch", "<number>470</number>"), "<false/>");
+        EXPECT_EQ(control.movieCalls("setSetting", "<string>referencePitch</string><number>414</number>"), "<false/>");
+        EXPECT_DOUBLE_EQ(dialog.pitchTracker()->referencePitch(), 430.0);
+        EXPECT_NE(control.movieCalls("getSettings").find("<property id=\"referencePitch\"><number>430</number>"),
+                  std::string::npos);
+    }
+    EXPECT_NE(stored().find("\"referencePitch\": 430"), std::string::npos) << stored();
+    EXPECT_NE(stored().find("\"window\": \"kept\""), std::string::npos) << stored();
+    fs::remove_all(folder);
+}
+
 }  // namespace
 }  // namespace tunewick

@@ -1,0 +1,167 @@
+#include "settings/SettingsStore.h"
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ostream>
+#include <unistd.h>
+
+#include "settings/AtomicFile.h"
+
+namespace tunewick {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// Settings are a few lines; anything bigger is no settings file of ours.
+constexpr std::size_t kMaxFileBytes = 1 << 20;
+
+constexpr double kLowestReference = 415.0;
+constexpr double kHighestReference = 466.0;
+
+bool isOneOf(const json& value, std::initializer_list<const char*> choices) {
+    if (!value.is_string()) return false;
+    const auto& text = value.get_ref<const json::string_t&>();
+    for (const char* choice : choices) {
+        if (text == choice) return true;
+    }
+    return false;
+}
+
+struct Rule {
+    const char* name;
+    json fallback;
+    bool (*accepts)(const json&);
+};
+
+const std::array<Rule, 4>& rules() {
+    static const std::array<Rule, 4> table{{
+        {SettingsStore::kReferencePitch, 440.0,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double hz = v.get<double>();
+             return std::isfinite(hz) && hz >= kLowestReference && hz <= kHighestReference;
+         }},
+        {SettingsStore::kTuning, "standard",
+         [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
+        {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
+        {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
+    }};
+    return table;
+}
+
+const Rule* ruleFor(const std::string& name) {
+    for (const Rule& rule : rules()) {
+        if (name == rule.name) return &rule;
+    }
+    return nullptr;
+}
+
+enum class ReadResult { ok, missing, failed };
+
+ReadResult readFile(const fs::path& file, std::string& text, std::string& error) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return ReadResult::missing;
+        error = std::strerror(errno);
+        return ReadResult::failed;
+    }
+    std::array<char, 8192> buffer{};
+    ReadResult result = ReadResult::ok;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            result = ReadResult::failed;
+            break;
+        }
+        if (n == 0) break;
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+        if (text.size() > kMaxFileBytes) {
+            error = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
+            result = ReadResult::failed;
+            break;
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(fs::path file, std::ostream& diagnostics)
+    : file_(std::move(file)), diagnostics_(diagnostics) {
+    load();
+}
+
+fs::path SettingsStore::fileFor(const char* xdgConfigHome, const char* home) {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base-directory rules say.
+    if (xdgConfigHome && xdgConfigHome[0] == '/') return fs::path(xdgConfigHome) / "tunewick" / "settings.json";
+    if (home && home[0] == '/') return fs::path(home) / ".config" / "tunewick" / "settings.json";
+    return {};
+}
+
+fs::path SettingsStore::defaultFile() { return fileFor(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")); }
+
+void SettingsStore::load() {
+    if (file_.empty()) return;
+    std::string text;
+    std::string error;
+    const ReadResult read = readFile(file_, text, error);
+    if (read == ReadResult::missing) return;
+    if (read == ReadResult::ok) {
+        json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
+        if (parsed.is_object()) {
+            document_ = std::move(parsed);
+            return;
+        }
+        error = parsed.is_discarded() ? "not JSON" : "not a JSON object";
+    }
+    std::string line = "Settings: " + file_.string() + " cannot be used (" + error + "); using the defaults";
+    std::string moveError;
+    if (const auto kept = moveAsideKeepingOthers(file_, ".bad", moveError)) {
+        line += ", the file is kept as " + kept->string();
+    } else {
+        line += "; " + moveError;
+    }
+    diagnostics_ << line << std::endl;
+}
+
+json SettingsStore::effective(const std::string& name) const {
+    const Rule* rule = ruleFor(name);
+    if (!rule) return nullptr;
+    const auto stored = document_.find(name);
+    if (stored != document_.end() && rule->accepts(*stored)) return *stored;
+    return rule->fallback;
+}
+
+json SettingsStore::values() const {
+    json out = json::object();
+    for (const Rule& rule : rules()) out[rule.name] = effective(rule.name);
+    return out;
+}
+
+bool SettingsStore::set(const std::string& name, const json& value) {
+    const Rule* rule = ruleFor(name);
+    if (!rule || !rule->accepts(value)) return false;
+    const auto stored = document_.find(name);
+    if (stored != document_.end() && *stored == value) return true;
+    document_[name] = value;
+    if (!file_.empty()) {
+        std::string error;
+        // Strings from elsewhere are valid UTF-8 already; replacing keeps a dump from throwing.
+        const std::string text = document_.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+        if (!writeFileAtomically(file_, text, error)) diagnostics_ << "Settings: not saved: " << error << std::endl;
+    }
+    if (listener_) listener_(name);
+    return true;
+}
+
+double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
+
+}  // namespace tunewick

@@ -1,0 +1,59 @@
+#pragma once
+// The player's lasting choices: reference pitch, tuning, tuner mode and tuner view, kept in
+// one JSON file (settings.json) so that a restart comes back as the player left it. Keys it
+// does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
+#include <filesystem>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace tunewick {
+
+class SettingsStore {
+public:
+    // The names the pages use.
+    static constexpr const char* kReferencePitch = "referencePitch";  // A4 in Hz, 415..466
+    static constexpr const char* kTuning = "tuning";                  // see kTunings
+    static constexpr const char* kTunerMode = "tunerMode";            // "auto" or "manual"
+    static constexpr const char* kTunerView = "tunerView";            // "needle" or "strobe"
+
+    // Reads `file` now. A missing file gives the defaults. A file that cannot be read or is
+    // no JSON object gives the defaults too, writes one line to `diagnostics` and is moved
+    // to settings.json.bad (or the next free name), never overwriting an earlier one. An
+    // empty path keeps the settings in memory only.
+    explicit SettingsStore(std::filesystem::path file, std::ostream& diagnostics);
+
+    // Where the settings live: $XDG_CONFIG_HOME/tunewick/settings.json when that variable
+    // holds an absolute path, else $HOME/.config/tunewick/settings.json. Empty when neither
+    // is known.
+    static std::filesystem::path fileFor(const char* xdgConfigHome, const char* home);
+    static std::filesystem::path defaultFile();
+
+    // Every known setting, name to value; a stored value of the wrong type or range reads
+    // as its default.
+    nlohmann::json values() const;
+    // Takes `value` for `name` and writes the file; false (and nothing changes) for an
+    // unknown name or a value of the wrong type or range. A file that cannot be written
+    // leaves the value taken for this run and writes one line to the diagnostics.
+    bool set(const std::string& name, const nlohmann::json& value);
+
+    double referencePitch() const;
+
+    // Called after a setting has changed, with its name.
+    void onChange(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    void load();
+    nlohmann::json effective(const std::string& name) const;
+
+    std::filesystem::path file_;
+    std::ostream& diagnostics_;
+    nlohmann::json document_ = nlohmann::json::object();
+    std::function<void(const std::string&)> listener_;
+};
+
+}  // namespace tunewick
