@@ -1,6 +1,8 @@
 #include "audio/portaudio/StderrFilter.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,6 +54,10 @@ StderrFilter::~StderrFilter() {
 }
 
 void StderrFilter::pass() {
+    // Made before the program sets up its signal handling: signals are for other threads.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
     std::string pending;
     char chunk[4096];
     for (;;) {
