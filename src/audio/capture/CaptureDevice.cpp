@@ -21,6 +21,12 @@ private:
 
 }  // namespace
 
+bool isEngineBufferRequest(const WaveFormat& format, std::uint32_t bufferBytes,
+                           const std::unique_ptr<CaptureBuffer>* buffer) {
+    return buffer != nullptr && bufferBytes != 0 && format.formatTag == 1 && format.channels == 1 &&
+           format.bitsPerSample == 8 && format.samplesPerSec != 0;
+}
+
 CaptureDeviceFactory sharedDeviceFactory(std::shared_ptr<CaptureDevice> device) {
     return [device = std::move(device)]() -> std::unique_ptr<CaptureDevice> {
         if (!device) return nullptr;

@@ -53,6 +53,11 @@ public:
     virtual std::shared_ptr<SampleStream> sampleStream() const { return nullptr; }
 };
 
+// Whether a buffer request is one the engines make: 8-bit mono PCM with a rate, a positive
+// size, somewhere to put the buffer. Devices answer E_INVALIDARG otherwise.
+bool isEngineBufferRequest(const WaveFormat& format, std::uint32_t bufferBytes,
+                           const std::unique_ptr<CaptureBuffer>* buffer);
+
 // Opens the capture device an engine uses; nullptr when there is none (no microphone).
 using CaptureDeviceFactory = std::function<std::unique_ptr<CaptureDevice>()>;
 

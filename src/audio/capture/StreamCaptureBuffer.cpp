@@ -208,10 +208,7 @@ StreamCaptureDevice::StreamCaptureDevice(std::shared_ptr<SampleStream> stream)
 std::int32_t StreamCaptureDevice::createCaptureBuffer(const WaveFormat& format,
                                                       std::uint32_t bufferBytes,
                                                       std::unique_ptr<CaptureBuffer>* buffer) {
-    if (buffer == nullptr || bufferBytes == 0 || format.formatTag != 1 || format.channels != 1 ||
-        format.bitsPerSample != 8 || format.samplesPerSec == 0) {
-        return status::kInvalidArg;
-    }
+    if (!isEngineBufferRequest(format, bufferBytes, buffer)) return status::kInvalidArg;
     *buffer = std::make_unique<StreamCaptureBuffer>(
         stream_, WaveFormat::pcm8Mono(format.samplesPerSec), bufferBytes);
     return status::kOk;

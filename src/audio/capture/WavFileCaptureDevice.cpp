@@ -169,10 +169,7 @@ std::uint64_t WavFileCaptureDevice::totalBytes() const {
 std::int32_t WavFileCaptureDevice::createCaptureBuffer(const WaveFormat& format,
                                                        std::uint32_t bufferBytes,
                                                        std::unique_ptr<CaptureBuffer>* buffer) {
-    if (buffer == nullptr || bufferBytes == 0 || format.formatTag != 1 || format.channels != 1 ||
-        format.bitsPerSample != 8 || format.samplesPerSec == 0) {
-        return status::kInvalidArg;
-    }
+    if (!isEngineBufferRequest(format, bufferBytes, buffer)) return status::kInvalidArg;
     if (stream_) {
         *buffer = std::make_unique<StreamCaptureBuffer>(
             stream_, WaveFormat::pcm8Mono(format.samplesPerSec), bufferBytes);
