@@ -114,9 +114,11 @@ test('the needle settles on the reading; after the note the reading is held, the
   const idle = await waitUntil(async () => {
     const s = await meter();
     return s.state === 'idle' ? s : null;
-  }, 'the tuner to ask for a string', 4000, 20);
+  }, 'the tuner to ask for a string', 5000, 20);
+  // About 1.5 s; the bounds are wide because the page and this test share two busy cores
+  // with a sanitizer build and another browser.
   const heldMs = Date.now() - heldFrom;
-  assert.ok(heldMs > 1200 && heldMs < 2200, `held about 1.5 s (${heldMs} ms)`);
+  assert.ok(heldMs > 900 && heldMs < 3500, `held about 1.5 s (${heldMs} ms)`);
   assert.equal(idle.verdict, 'Pluck a string');
   assert.equal(idle.centsText, '–');
 });
