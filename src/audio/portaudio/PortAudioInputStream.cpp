@@ -53,7 +53,6 @@ struct PortAudioInputStream::Keeper {
     std::uint64_t answered = 0;  // the latest request an open attempt answered
     PaError lastOpenError = paNoError;
     bool open = false;
-    std::uint64_t failures = 0;
 
     // The keeper thread's own (the constructor's before the thread starts).
     std::unique_ptr<PortAudioSession> session;
@@ -148,10 +147,6 @@ struct PortAudioInputStream::Keeper {
     void tellOnce() {
         if (failing) return;
         failing = true;
-        {
-            std::lock_guard lock(mutex);
-            ++failures;
-        }
         if (reporter != nullptr) reporter->report(kFailureCaption, kFailureText);
     }
 
@@ -283,16 +278,6 @@ void PortAudioInputStream::detach(SampleTap& tap) {
     keeper_->taps.remove(tap);
     std::lock_guard lock(keeper_->mutex);
     keeper_->changed.notify_all();
-}
-
-bool PortAudioInputStream::isOpen() const {
-    std::lock_guard lock(keeper_->mutex);
-    return keeper_->open;
-}
-
-std::uint64_t PortAudioInputStream::failures() const {
-    std::lock_guard lock(keeper_->mutex);
-    return keeper_->failures;
 }
 
 }  // namespace tunewick

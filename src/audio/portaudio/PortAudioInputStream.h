@@ -54,10 +54,6 @@ public:
     std::int32_t attach(SampleTap& tap) override;
     void detach(SampleTap& tap) override;
 
-    // Whether a PortAudio stream is open right now, and how often the device failed.
-    bool isOpen() const;
-    std::uint64_t failures() const;
-
 private:
     struct Keeper;
     explicit PortAudioInputStream(std::shared_ptr<Keeper> keeper);
