@@ -56,7 +56,8 @@ function focusedInPage() {
   if (!document.hasFocus() || !el || el === document.body || el === document.documentElement) return null;
   const describe = (e) => {
     if (e.id) return '#' + e.id;
-    const cls = [...e.classList].map((c) => '.' + c).join('');
+    // Classes that come and go with a control's state do not name it.
+    const cls = [...e.classList].filter((c) => !['selected', 'detected', 'active'].includes(c)).map((c) => '.' + c).join('');
     const data = [...e.attributes].filter((a) => a.name.startsWith('data-')).map((a) => `[${a.name}="${a.value}"]`).join('');
     return e.tagName.toLowerCase() + cls + data;
   };
@@ -79,7 +80,8 @@ function reachableInPage() {
   const selector = 'button, select, input, textarea, a[href], [tabindex], [contenteditable="true"]';
   const describe = (e) => {
     if (e.id) return '#' + e.id;
-    const cls = [...e.classList].map((c) => '.' + c).join('');
+    // Classes that come and go with a control's state do not name it.
+    const cls = [...e.classList].filter((c) => !['selected', 'detected', 'active'].includes(c)).map((c) => '.' + c).join('');
     const data = [...e.attributes].filter((a) => a.name.startsWith('data-')).map((a) => `[${a.name}="${a.value}"]`).join('');
     return e.tagName.toLowerCase() + cls + data;
   };
@@ -107,25 +109,35 @@ export function followsVisualOrder(from, to, slack = 4) {
 /**
  * Walks a page movie by the Tab key alone, from before its first control until the focus
  * leaves it or comes back round. Checks each stop: its focus ring shows, and it follows the
- * previous one in reading order. With `expect` (names as the walk reports them: "#id" or
- * tag.class[data-…]) those must be reached in that order; with `all` (the default) every
- * control the page offers now must be reached. Resolves to the names of the stops, in order.
+ * previous one in reading order. With `expect` (CSS selectors) a stop matching each must be
+ * reached, in that order; with `all` (the default) every control the page offers now must be
+ * reached. Resolves to the names of the stops ("#id", or tag.class[data-…] without the
+ * classes of a state), in order.
  */
 export async function walkByKeyboard(page, frame, { expect = null, all = true, maxSteps = 60, visualOrder = true } = {}) {
+  // Tab goes on from where the focus was last; a stand-in at the very start of the page (or
+  // of its open modal dialog, outside which nothing takes the focus) makes that the start.
   await frame.evaluate(() => {
-    if (document.activeElement && document.activeElement !== document.body) document.activeElement.blur();
+    const modal = document.querySelector('dialog[open]');
+    const start = document.createElement('span');
+    start.tabIndex = -1;
+    start.dataset.walkStart = '';
+    (modal && modal.matches(':modal') ? modal : document.body).prepend(start);
     window.focus();
+    start.focus();
   });
   const stops = [];
   const problems = [];
   for (let i = 0; i < maxSteps; i += 1) {
     await page.keyboard.press('Tab');
+    if (i === 0) await frame.evaluate(() => document.querySelector('[data-walk-start]')?.remove());
     const now = await frame.evaluate(focusedInPage);
     if (!now) {
       if (stops.length) break; // gone on past the page's last control
       continue; // still on the way in from the player around it
     }
     if (stops.length && now.name === stops[0].name) break; // round again
+    if (expect) now.matches = await frame.evaluate((selectors) => selectors.map((s) => document.activeElement.matches(s)), expect);
     if (!now.ring) problems.push(`${now.name}: no visible focus ring`);
     const last = stops.at(-1);
     if (visualOrder && last && !followsVisualOrder(last.box, now.box)) {
@@ -136,11 +148,11 @@ export async function walkByKeyboard(page, frame, { expect = null, all = true, m
   const names = stops.map((s) => s.name);
   if (expect) {
     let at = 0;
-    for (const want of expect) {
-      const found = names.indexOf(want, at);
+    expect.forEach((want, k) => {
+      const found = stops.findIndex((s, i) => i >= at && s.matches[k]);
       if (found < 0) problems.push(`${want} not reached in order (walk: ${names.join(', ')})`);
       else at = found + 1;
-    }
+    });
   }
   if (all) {
     const missed = (await frame.evaluate(reachableInPage)).filter((n) => !names.includes(n));
@@ -150,18 +162,16 @@ export async function walkByKeyboard(page, frame, { expect = null, all = true, m
   return names;
 }
 
-/** Tabs until `name` (as walkByKeyboard reports it) has the focus; throws when it never does. */
-export async function tabTo(page, frame, name, maxSteps = 60) {
-  for (let i = 0; i < maxSteps; i += 1) {
-    const now = await frame.evaluate(focusedInPage);
-    if (now && now.name === name) return now;
-    await page.keyboard.press('Tab');
-  }
-  throw new Error(`${name} never took the focus in ${maxSteps} presses of Tab`);
+/** Whether the element of the frame that has the focus matches a CSS selector. */
+export function hasFocus(frame, selector) {
+  return frame.evaluate((s) => document.hasFocus() && !!document.activeElement && document.activeElement.matches(s), selector);
 }
 
-/** The name of the element of the frame that has the focus (as walkByKeyboard reports it), or null. */
-export async function focusedName(frame) {
-  const now = await frame.evaluate(focusedInPage);
-  return now && now.name;
+/** Tabs until an element matching `selector` has the focus; throws when none ever does. */
+export async function tabTo(page, frame, selector, maxSteps = 60) {
+  for (let i = 0; i < maxSteps; i += 1) {
+    if (await hasFocus(frame, selector)) return;
+    await page.keyboard.press('Tab');
+  }
+  throw new Error(`${selector} never took the focus in ${maxSteps} presses of Tab`);
 }
