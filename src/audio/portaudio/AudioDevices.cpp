@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 #include <sstream>
 
 #ifdef TUNEWICK_HAVE_ALSA
@@ -44,13 +45,21 @@ std::string lowerAscii(std::string_view text) {
 
 }  // namespace
 
-std::mutex& portAudioMutex() {
-    static std::mutex mutex;
+std::timed_mutex& portAudioMutex() {
+    static std::timed_mutex mutex;
     return mutex;
 }
 
+std::unique_lock<std::timed_mutex> holdPortAudio() {
+    return std::unique_lock(portAudioMutex(), kPortAudioWait);
+}
+
 PortAudioSession::PortAudioSession() {
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) {
+        std::cerr << "Tunewick: PortAudio is held up elsewhere; going on without sound devices\n";
+        return;
+    }
     static bool silenced = false;
     if (!silenced) {
         silenceBackendChatter();
@@ -61,14 +70,19 @@ PortAudioSession::PortAudioSession() {
 
 PortAudioSession::~PortAudioSession() {
     if (!ok_) return;
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) {
+        std::cerr << "Tunewick: PortAudio is held up elsewhere; leaving it initialised\n";
+        return;
+    }
     Pa_Terminate();
 }
 
 std::vector<AudioDeviceInfo> listAudioDevices(const PortAudioSession& session) {
     std::vector<AudioDeviceInfo> devices;
     if (!session.ok()) return devices;
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) return devices;
     const PaDeviceIndex count = Pa_GetDeviceCount();
     const PaDeviceIndex defaultInput = Pa_GetDefaultInputDevice();
     const PaDeviceIndex defaultOutput = Pa_GetDefaultOutputDevice();
