@@ -179,8 +179,8 @@ struct PortAudioInputStream::Keeper final : PortAudioInputSink {
         }
         if (!stalled()) return;
         setOpen(false);
+        tellOnce();  // first: a close on a dead server may hang
         closeStream();
-        tellOnce();
         retryLater();
     }
 

@@ -201,6 +201,7 @@ TEST(PortAudioInputStream, AHangingCloseHoldsUpNoExitAndNothingIsToldAfterTheEnd
     reporter.gone = true;
     ASSERT_TRUE(eventually([&] { return pa.counts().terminates >= 1; }, 8s)) << "the keeper ended";
     std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(reporter.early, 1) << "told of the failure while there was someone to tell";
     EXPECT_EQ(reporter.late, 0);
 }
 
