@@ -121,6 +121,7 @@ public:
         return paNoError;
     }
     int close(Stream stream) override {
+        ++shared_->counts.closing;
         std::this_thread::sleep_for(milliseconds(shared_->script.closeMs.load()));
         {
             std::lock_guard lock(mutex_);

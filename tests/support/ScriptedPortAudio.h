@@ -33,6 +33,7 @@ public:
         std::atomic<int> terminates{0};
         std::atomic<int> opens{0};          // open() calls, failed ones included
         std::atomic<int> starts{0};
+        std::atomic<int> closing{0};        // close() calls begun
         std::atomic<int> closes{0};         // close() calls that returned
         std::atomic<long long> frames{0};   // delivered
     };

@@ -142,7 +142,7 @@ TEST(PortAudioInputStream, ATapThatComesDuringACloseGetsSamplesAtOnce) {
         ASSERT_EQ(stream->attach(next), status::kOk);
         const auto attached = Clock::now();
         ASSERT_TRUE(eventually([&] { return next.frames > 0; }, 2s));
-        EXPECT_LT(secondsSince(attached), 0.08) << "a gap after attach() said the stream runs";
+        EXPECT_LT(secondsSince(attached), 0.15) << "a gap after attach() said the stream runs";
         stream->detach(next);
     }
 }
@@ -193,7 +193,7 @@ TEST(PortAudioInputStream, AHangingCloseHoldsUpNoExitAndNothingIsToldAfterTheEnd
     ASSERT_EQ(stream->attach(tap), status::kOk);
     pa.script().closeMs = 5000;
     pa.script().delivering = false;
-    std::this_thread::sleep_for(1600ms);  // the stall is seen, the close has begun
+    ASSERT_TRUE(eventually([&] { return pa.counts().closing >= 1; }, 5s)) << "the stall is seen";
     stream->detach(tap);
     const auto ending = Clock::now();
     stream.reset();
