@@ -182,27 +182,50 @@ struct LateReporter final : Reporter {
     std::atomic<int> late{0};
 };
 
-// A failed device whose close hangs: the stream's end leaves the keeper behind in time, and
-// the keeper, back at last, tells no one.
-TEST(PortAudioInputStream, AHangingCloseHoldsUpNoExitAndNothingIsToldAfterTheEnd) {
-    ScriptedPortAudio pa;
-    LateReporter reporter;
-    CountingTap tap;
-    auto stream = PortAudioInputStream::create({}, &reporter, pa.api());
-    ASSERT_NE(stream, nullptr);
-    ASSERT_EQ(stream->attach(tap), status::kOk);
-    pa.script().closeMs = 5000;
-    pa.script().delivering = false;
-    ASSERT_TRUE(eventually([&] { return pa.counts().closing >= 1; }, 5s)) << "the stall is seen";
-    stream->detach(tap);
-    const auto ending = Clock::now();
-    stream.reset();
-    EXPECT_LT(secondsSince(ending), 2.0);
-    reporter.gone = true;
-    ASSERT_TRUE(eventually([&] { return pa.counts().terminates >= 1; }, 8s)) << "the keeper ended";
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(reporter.early, 1) << "told of the failure while there was someone to tell";
-    EXPECT_EQ(reporter.late, 0);
+// A keeper caught in a PortAudio call that hangs: the stream's end leaves it behind in
+// time, and the keeper, back at last, tells no one. Two ways to be caught: the close of a
+// stream that stalled, and an open that hangs past every wait and then fails.
+TEST(PortAudioInputStream, AHangingCallHoldsUpNoExitAndNothingIsToldAfterTheEnd) {
+    struct Case {
+        const char* what;
+        bool stallThenHangInClose;  // else: the first open hangs, then fails
+        int early;                  // reports while the reporter was there
+    };
+    const std::vector<Case> cases{
+        {"a close that hangs after a stall", true, 1},
+        {"an open that hangs, then fails", false, 0},
+    };
+    std::vector<std::future<void>> runs;
+    for (const Case& c : cases) {
+        runs.push_back(std::async(std::launch::async, [c] {
+            ScriptedPortAudio pa;
+            LateReporter reporter;
+            CountingTap tap;
+            auto stream = PortAudioInputStream::create({}, &reporter, pa.api());
+            ASSERT_NE(stream, nullptr);
+            if (c.stallThenHangInClose) {
+                ASSERT_EQ(stream->attach(tap), status::kOk);
+                pa.script().closeMs = 5000;
+                pa.script().delivering = false;
+                ASSERT_TRUE(eventually([&] { return pa.counts().closing >= 1; }, 5s)) << c.what;
+                stream->detach(tap);
+            } else {
+                const auto longer = PortAudioInputStream::kOpenWait + 2s;
+                pa.script().openMs = static_cast<int>(std::chrono::milliseconds(longer).count());
+                pa.script().failingOpens = 1;
+                EXPECT_NE(stream->attach(tap), status::kOk) << c.what;
+            }
+            const auto ending = Clock::now();
+            stream.reset();
+            EXPECT_LT(secondsSince(ending), 2.0) << c.what;
+            reporter.gone = true;
+            ASSERT_TRUE(eventually([&] { return pa.counts().terminates >= 1; }, 8s)) << c.what;
+            std::this_thread::sleep_for(50ms);
+            EXPECT_EQ(reporter.early, c.early) << c.what;
+            EXPECT_EQ(reporter.late, 0) << c.what;
+        }));
+    }
+    for (auto& run : runs) run.get();
 }
 
 // Someone stuck inside PortAudio holds its mutex for good: sessions and the sound player
