@@ -2,6 +2,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
