@@ -6,6 +6,7 @@
 #include <cctype>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #ifdef TUNEWICK_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -45,13 +46,21 @@ std::string lowerAscii(std::string_view text) {
 
 }  // namespace
 
-std::timed_mutex& portAudioMutex() {
-    static std::timed_mutex mutex;
+std::mutex& portAudioMutex() {
+    static std::mutex mutex;
     return mutex;
 }
 
-std::unique_lock<std::timed_mutex> holdPortAudio() {
-    return std::unique_lock(portAudioMutex(), kPortAudioWait);
+std::unique_lock<std::mutex> holdPortAudio() {
+    // Polled rather than a timed mutex: ThreadSanitizer does not see a timed lock taken,
+    // and PortAudio's calls are rare enough that a few milliseconds' turn costs nothing.
+    std::unique_lock lock(portAudioMutex(), std::try_to_lock);
+    const auto until = std::chrono::steady_clock::now() + kPortAudioWait;
+    while (!lock.owns_lock() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        (void)lock.try_lock();
+    }
+    return lock;
 }
 
 PortAudioSession::PortAudioSession() {

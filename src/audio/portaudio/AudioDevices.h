@@ -18,7 +18,7 @@ namespace tunewick {
 
 // Serialises calls into PortAudio (initialise, terminate, open, start, stop, close). Never
 // taken inside a stream callback.
-std::timed_mutex& portAudioMutex();
+std::mutex& portAudioMutex();
 
 // How long a user that must not hang (anything on a path the program's exit takes: the
 // sessions, the sound player) waits for portAudioMutex() before it gives up and goes on
@@ -27,7 +27,7 @@ std::timed_mutex& portAudioMutex();
 inline constexpr std::chrono::milliseconds kPortAudioWait{1000};
 
 // portAudioMutex(), waited for at most kPortAudioWait; check owns_lock().
-std::unique_lock<std::timed_mutex> holdPortAudio();
+std::unique_lock<std::mutex> holdPortAudio();
 
 // Pa_Initialize for the life of the object, Pa_Terminate at its end. Sessions nest: PortAudio
 // counts them and only the last one's end terminates it, so each user of streams holds one.

@@ -51,7 +51,7 @@ TEST(StreamCaptureBuffer, AStopRacingWakeUpsNeverHangs) {
     feeder.join();
     const long done = rounds.get();
     std::cout << done << " stops raced with wake-ups\n";
-    EXPECT_GT(done, 1000);
+    EXPECT_GT(done, 100);
     EXPECT_GT(buffer.stats().callbacks, 0u);
 }
 
