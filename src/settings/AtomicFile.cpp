@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <random>
 #include <vector>
 
 namespace tunewick {
@@ -56,27 +59,82 @@ void syncFolder(const fs::path& folder) {
     if (dir.get() >= 0) (void)::fsync(dir.get());
 }
 
-}  // namespace
+// Where a write to `file` must land: through any symbolic links to the file they name (a
+// player who keeps settings.json elsewhere and links it here keeps the link). Nothing when
+// the links loop.
+std::optional<fs::path> followLinks(fs::path file) {
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(file, ec))) return file;
+        const fs::path target = fs::read_symlink(file, ec);
+        if (ec) return std::nullopt;
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return std::nullopt;
+}
 
-bool writeFileAtomically(const fs::path& file, const std::string& text, std::string& error) {
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+// Makes `folder` and any missing parents, syncing each parent that gained an entry so the
+// new folders survive a power cut along with the file.
+bool makeFolders(const fs::path& folder, std::string& error) {
+    std::vector<fs::path> missing;
     std::error_code ec;
+    for (fs::path at = folder; !at.empty() && !fs::exists(at, ec); at = at.parent_path()) {
+        missing.push_back(at);
+        if (at == at.parent_path()) break;
+    }
     fs::create_directories(folder, ec);
     if (ec) {
         error = "cannot make the folder " + folder.string() + ": " + ec.message();
         return false;
     }
-    std::string pattern = (folder / (file.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));
+    for (const fs::path& made : missing) syncFolder(made.has_parent_path() ? made.parent_path() : fs::path("."));
+    return true;
+}
+
+// A new file in `folder`, named after `base`, made with the permissions a plain create would
+// give (the umask applies); nothing in `name` when none could be made.
+UniqueFd makeTemporary(const fs::path& folder, const std::string& base, std::string& name) {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x", entropy());
+        const fs::path candidate = folder / (base + suffix);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            name = candidate.string();
+            return UniqueFd(fd);
+        }
+        if (errno != EEXIST) break;
+    }
+    return UniqueFd(-1);
+}
+
+}  // namespace
+
+bool writeFileAtomically(const fs::path& link, const std::string& text, std::string& error) {
+    const auto resolved = followLinks(link);
+    if (!resolved) {
+        error = "cannot follow the links of " + link.string();
+        return false;
+    }
+    const fs::path& file = *resolved;
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    if (!makeFolders(folder, error)) return false;
+    std::string temporary;
+    UniqueFd out = makeTemporary(folder, file.filename().string(), temporary);
     if (out.get() < 0) {
         error = reason("cannot make a temporary file in " + folder.string());
         return false;
     }
-    const std::string temporary(name.data());
-    bool ok = writeAll(out.get(), text);
-    if (!ok) error = reason("cannot write " + temporary);
+    // The replacement keeps the permissions the player gave the file.
+    struct stat existing{};
+    bool ok = true;
+    if (::stat(file.c_str(), &existing) == 0 && ::fchmod(out.get(), existing.st_mode & 07777) != 0) {
+        error = reason("cannot set the permissions of " + temporary);
+        ok = false;
+    }
+    ok = ok && writeAll(out.get(), text);
+    if (!ok && error.empty()) error = reason("cannot write " + temporary);
     if (ok && ::fsync(out.get()) != 0) {
         error = reason("cannot flush " + temporary);
         ok = false;

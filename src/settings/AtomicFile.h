@@ -10,8 +10,10 @@ namespace tunewick {
 
 // Replaces `file` with `text`: a temporary file in the same folder is written, flushed to the
 // disk and renamed over `file`, so readers see the old content or the new, never a part. The
-// folder is made when missing. On failure `file` is untouched, no temporary is left behind,
-// and the reason is put in `error`.
+// folder is made (and synced into its parent) when missing. A symbolic link is followed:
+// the file it names is replaced and the link stays. The new file keeps the old one's
+// permissions; a first one gets those of a plain create. On failure `file` is untouched, no
+// temporary is left behind, and the reason is put in `error`.
 bool writeFileAtomically(const std::filesystem::path& file, const std::string& text, std::string& error);
 
 // Moves `file` to `<file><suffix>`, or, when that name is taken, to `<file><suffix>.1`,

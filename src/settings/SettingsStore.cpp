@@ -61,14 +61,16 @@ const Rule* ruleFor(const std::string& name) {
     return nullptr;
 }
 
-enum class ReadResult { ok, missing, failed };
+// unreadable: the system would not give the bytes (EACCES, EIO...), which says nothing
+// about the file itself; unusable: the bytes are no settings file of ours.
+enum class ReadResult { ok, missing, unreadable, unusable };
 
 ReadResult readFile(const fs::path& file, std::string& text, std::string& error) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return ReadResult::missing;
         error = std::strerror(errno);
-        return ReadResult::failed;
+        return ReadResult::unreadable;
     }
     std::array<char, 8192> buffer{};
     ReadResult result = ReadResult::ok;
@@ -77,14 +79,14 @@ ReadResult readFile(const fs::path& file, std::string& text, std::string& error)
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = std::strerror(errno);
-            result = ReadResult::failed;
+            result = ReadResult::unreadable;
             break;
         }
         if (n == 0) break;
         text.append(buffer.data(), static_cast<std::size_t>(n));
         if (text.size() > kMaxFileBytes) {
             error = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
-            result = ReadResult::failed;
+            result = ReadResult::unusable;
             break;
         }
     }
@@ -114,6 +116,14 @@ void SettingsStore::load() {
     std::string error;
     const ReadResult read = readFile(file_, text, error);
     if (read == ReadResult::missing) return;
+    if (read == ReadResult::unreadable) {
+        // Perhaps only for now: the player's file stays as it is, and is not written over
+        // with the defaults either.
+        keepFile_ = true;
+        diagnostics_ << "Settings: " << file_.string() << " cannot be read (" << error
+                     << "); using the defaults for this run and leaving the file as it is" << std::endl;
+        return;
+    }
     if (read == ReadResult::ok) {
         json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
         if (parsed.is_object()) {
@@ -152,7 +162,10 @@ bool SettingsStore::set(const std::string& name, const json& value) {
     const auto stored = document_.find(name);
     if (stored != document_.end() && *stored == value) return true;
     document_[name] = value;
-    if (!file_.empty()) {
+    if (keepFile_) {
+        if (!toldNotSaved_) diagnostics_ << "Settings: not saved: " << file_.string() << " could not be read" << std::endl;
+        toldNotSaved_ = true;
+    } else if (!file_.empty()) {
         std::string error;
         // Strings from elsewhere are valid UTF-8 already; replacing keeps a dump from throwing.
         const std::string text = document_.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

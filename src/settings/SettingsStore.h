@@ -19,10 +19,12 @@ public:
     static constexpr const char* kTunerMode = "tunerMode";            // "auto" or "manual"
     static constexpr const char* kTunerView = "tunerView";            // "needle" or "strobe"
 
-    // Reads `file` now. A missing file gives the defaults. A file that cannot be read or is
-    // no JSON object gives the defaults too, writes one line to `diagnostics` and is moved
-    // to settings.json.bad (or the next free name), never overwriting an earlier one. An
-    // empty path keeps the settings in memory only.
+    // Reads `file` now. A missing file gives the defaults. A file that is no JSON object
+    // gives the defaults too, writes one line to `diagnostics` and is moved to
+    // settings.json.bad (or the next free name), never overwriting an earlier one. A file
+    // the system cannot read (no permission, an I/O error) gives the defaults, one line, and
+    // is left alone: settings changed in this run are then not saved. An empty path keeps
+    // the settings in memory only.
     explicit SettingsStore(std::filesystem::path file, std::ostream& diagnostics);
 
     // Where the settings live: $XDG_CONFIG_HOME/tunewick/settings.json when that variable
@@ -53,6 +55,8 @@ private:
     std::filesystem::path file_;
     std::ostream& diagnostics_;
     nlohmann::json document_ = nlohmann::json::object();
+    bool keepFile_ = false;     // the file could not be read: never write over it
+    bool toldNotSaved_ = false;
     std::function<void(const std::string&)> listener_;
 };
 

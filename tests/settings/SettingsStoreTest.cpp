@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -178,16 +180,41 @@ TEST_F(SettingsStoreTest, AKeptBadFileIsNeverOverwritten) {
     EXPECT_FALSE(fs::exists(file_));
 }
 
-TEST_F(SettingsStoreTest, AnUnreadableFileIsTreatedLikeACorruptOne) {
-    // A folder where the file should be cannot be read as one, even by root.
-    fs::create_directories(file_);
-    std::ostringstream log;
-    SettingsStore store(file_, log);
-    EXPECT_EQ(store.values(), kDefaults);
-    EXPECT_NE(log.str().find("cannot be used"), std::string::npos) << log.str();
-    EXPECT_TRUE(fs::is_directory(file_.string() + ".bad"));
-    EXPECT_TRUE(store.set("tuning", "openD"));
-    EXPECT_EQ(json::parse(readText(file_))["tuning"], "openD");
+// The system refusing the bytes says nothing about the file: it stays where it is, as it
+// is, and this run neither moves it aside nor writes over it.
+TEST_F(SettingsStoreTest, AnUnreadableFileIsLeftInPlace) {
+    struct Case {
+        const char* what;
+        void (*make)(const fs::path&);
+        bool needsNonRoot;  // root reads past permissions
+    };
+    const Case cases[] = {
+        {"a folder where the file should be", [](const fs::path& f) { fs::create_directories(f); }, false},
+        {"a file without read permission",
+         [](const fs::path& f) {
+             fs::create_directories(f.parent_path());
+             writeText(f, R"({"tuning":"openG"})");
+             fs::permissions(f, fs::perms::none);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsNonRoot && ::geteuid() == 0) continue;
+        fs::remove_all(file_.parent_path());
+        c.make(file_);
+        const auto before = fs::symlink_status(file_).type();
+        std::ostringstream log;
+        SettingsStore store(file_, log);
+        EXPECT_EQ(store.values(), kDefaults);
+        EXPECT_NE(log.str().find("cannot be read"), std::string::npos) << log.str();
+        EXPECT_TRUE(store.set("tuning", "openD"));
+        EXPECT_EQ(store.values()["tuning"], "openD") << "taken for this run";
+        EXPECT_NE(log.str().find("not saved"), std::string::npos) << log.str();
+        EXPECT_EQ(fs::symlink_status(file_).type(), before);
+        EXPECT_EQ(namesInFolder(), std::vector<std::string>{"settings.json"}) << "nothing moved aside";
+        fs::permissions(file_, fs::perms::owner_all, fs::perm_options::add);
+    }
 }
 
 TEST_F(SettingsStoreTest, AWriteReplacesTheFileWholeAndLeavesNoTemporary) {
@@ -218,6 +245,53 @@ TEST_F(SettingsStoreTest, AFailedWriteKeepsTheOldFileAndTheValueForThisRun) {
     EXPECT_NE(log.str().find("not saved"), std::string::npos) << log.str();
     EXPECT_EQ(readText(folder_ / "blocked"), "a file, not a folder");
     EXPECT_EQ(json::parse(readText(file_))["tuning"], "openG");
+}
+
+// A save replaces the content, not what the player made of the file: its permissions, and
+// a link to where they keep it (absolute, relative, or through a second link).
+TEST_F(SettingsStoreTest, ASaveKeepsLinksAndPermissions) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct Case {
+        const char* what;
+        std::optional<fs::perms> mode;  // of an existing file; none: no file yet
+        int links;                      // 0: the file itself; 1: absolute; 2: relative then absolute
+    };
+    const Case cases[] = {
+        {"a first file", std::nullopt, 0},
+        {"a private file", fs::perms(0600), 0},
+        {"a shared file", fs::perms(0644), 0},
+        {"a group file behind a link", fs::perms(0640), 1},
+        {"a file behind two links", fs::perms(0644), 2},
+        {"a link to no file yet", std::nullopt, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder_);
+        fs::create_directories(file_.parent_path());
+        const fs::path target = folder_ / "elsewhere" / "mine.json";
+        const fs::path real = c.links == 0 ? file_ : target;
+        fs::create_directories(real.parent_path());
+        if (c.mode) {
+            writeText(real, R"({"tuning":"openG"})");
+            fs::permissions(real, *c.mode);
+        }
+        if (c.links == 1) fs::create_symlink(target, file_);
+        if (c.links == 2) {
+            fs::create_symlink(target, folder_ / "hop.json");
+            fs::create_symlink("../hop.json", file_);
+        }
+        std::ostringstream log;
+        SettingsStore store(file_, log);
+        ASSERT_TRUE(store.set("tunerView", "strobe"));
+        EXPECT_EQ(log.str(), "");
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(file_)), c.links > 0);
+        EXPECT_EQ(json::parse(readText(real))["tunerView"], "strobe");
+        const auto expected = c.mode ? *c.mode : fs::perms(0666 & ~mask);
+        EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, expected);
+        EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator{}), 1)
+            << "no temporary left beside " << real;
+    }
 }
 
 TEST_F(SettingsStoreTest, ListenersHearTakenChangesOnly) {

@@ -10,6 +10,7 @@
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 #include <variant>
@@ -22,6 +23,7 @@ namespace {
 
 // Requests here are small GETs and movie calls; anything bigger is not one of ours.
 constexpr std::uint32_t headerLimit = 16 * 1024;
+// The body any request but a movie call may bring.
 constexpr std::uint64_t bodyLimit = 4 * 1024;
 constexpr std::string_view callPath = "/call";
 constexpr std::chrono::seconds ioTimeout{30};
@@ -58,7 +60,10 @@ void HttpSession::close() {
 void HttpSession::readNext() {
     parser_.emplace();
     parser_->header_limit(headerLimit);
-    parser_->body_limit(bodyLimit);
+    // The parser holds a declared Content-Length against the limit while it reads the
+    // header, before the path is known: it must admit the largest body any path takes, and
+    // onHeader narrows it for the others.
+    parser_->body_limit(std::max(bodyLimit, context_.maxCallBytes));
     stream_.expires_after(ioTimeout);
     // The header first: a movie call may bring a larger body, and only once it has passed
     // the checks.
@@ -103,7 +108,13 @@ void HttpSession::onHeader(const beast::error_code& ec) {
             refuse(header, http::status::forbidden, false);
             return;
         }
-        parser_->body_limit(context_.maxCallBytes);
+    } else {
+        const auto declared = parser_->content_length();
+        if (declared && *declared > bodyLimit) {
+            readFailed(http::error::body_limit);
+            return;
+        }
+        parser_->body_limit(bodyLimit);  // a chunked body is held to it chunk by chunk
     }
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](const beast::error_code& readError, std::size_t) { self->onRead(readError); });

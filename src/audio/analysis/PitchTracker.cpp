@@ -96,7 +96,9 @@ void PitchTracker::work() {
     converted.reserve(4096);
     for (;;) {
         wake_.wait(false, std::memory_order_acquire);
-        wake_.store(false, std::memory_order_release);
+        // An exchange, not a store: a store may pass the read of exit_ below and wipe out
+        // the wake-up of a stop that came between them.
+        (void)wake_.exchange(false, std::memory_order_acq_rel);
         // Read before draining: once set, the tap has been called for the last time.
         const bool last = exit_.load(std::memory_order_acquire);
         for (;;) {

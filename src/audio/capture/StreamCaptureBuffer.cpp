@@ -120,7 +120,9 @@ void StreamCaptureBuffer::work() {
     bytes.reserve(8192);
     for (;;) {
         wake_.wait(false, std::memory_order_acquire);
-        wake_.store(false, std::memory_order_release);
+        // An exchange, not a store: a store may pass the read of exit_ below and wipe out
+        // the wake-up of a stop that came between them.
+        (void)wake_.exchange(false, std::memory_order_acq_rel);
         // Read before draining: once set, the callback has run for the last time.
         const bool last = exit_.load(std::memory_order_acquire);
         for (;;) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 #include <sstream>
+#include <thread>
 
 #ifdef TUNEWICK_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -49,8 +51,24 @@ std::mutex& portAudioMutex() {
     return mutex;
 }
 
+std::unique_lock<std::mutex> holdPortAudio() {
+    // Polled rather than a timed mutex: ThreadSanitizer does not see a timed lock taken,
+    // and PortAudio's calls are rare enough that a few milliseconds' turn costs nothing.
+    std::unique_lock lock(portAudioMutex(), std::try_to_lock);
+    const auto until = std::chrono::steady_clock::now() + kPortAudioWait;
+    while (!lock.owns_lock() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        (void)lock.try_lock();
+    }
+    return lock;
+}
+
 PortAudioSession::PortAudioSession() {
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) {
+        std::cerr << "Tunewick: PortAudio is held up elsewhere; going on without sound devices\n";
+        return;
+    }
     static bool silenced = false;
     if (!silenced) {
         silenceBackendChatter();
@@ -61,14 +79,19 @@ PortAudioSession::PortAudioSession() {
 
 PortAudioSession::~PortAudioSession() {
     if (!ok_) return;
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) {
+        std::cerr << "Tunewick: PortAudio is held up elsewhere; leaving it initialised\n";
+        return;
+    }
     Pa_Terminate();
 }
 
 std::vector<AudioDeviceInfo> listAudioDevices(const PortAudioSession& session) {
     std::vector<AudioDeviceInfo> devices;
     if (!session.ok()) return devices;
-    std::lock_guard lock(portAudioMutex());
+    const auto lock = holdPortAudio();
+    if (!lock.owns_lock()) return devices;
     const PaDeviceIndex count = Pa_GetDeviceCount();
     const PaDeviceIndex defaultInput = Pa_GetDefaultInputDevice();
     const PaDeviceIndex defaultOutput = Pa_GetDefaultOutputDevice();

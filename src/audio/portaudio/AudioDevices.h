@@ -4,6 +4,7 @@
 //
 // PortAudio's own calls are not thread-safe: everything here that calls into it takes
 // portAudioMutex(), and so must any other code that opens, starts or closes a stream.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,8 +20,19 @@ namespace tunewick {
 // taken inside a stream callback.
 std::mutex& portAudioMutex();
 
+// How long a user that must not hang (anything on a path the program's exit takes: the
+// sessions, the sound player) waits for portAudioMutex() before it gives up and goes on
+// without PortAudio. Another user may be stuck in a PortAudio call that never returns (a
+// sound server that vanished mid-call); that user holds the mutex for good.
+inline constexpr std::chrono::milliseconds kPortAudioWait{1000};
+
+// portAudioMutex(), waited for at most kPortAudioWait; check owns_lock().
+std::unique_lock<std::mutex> holdPortAudio();
+
 // Pa_Initialize for the life of the object, Pa_Terminate at its end. Sessions nest: PortAudio
 // counts them and only the last one's end terminates it, so each user of streams holds one.
+// Neither end waits longer than kPortAudioWait for PortAudio: a session that cannot begin in
+// time is not ok(), and one that cannot end in time is abandoned (left initialised).
 // Before the first initialisation the ALSA and JACK libraries are told to keep their
 // diagnostics to themselves (their probing of absent cards otherwise fills stderr).
 class PortAudioSession {
@@ -61,7 +73,8 @@ struct AudioDeviceInfo {
     }
 };
 
-// Every device of the running session, in PortAudio's order; empty when the session failed.
+// Every device of the running session, in PortAudio's order; empty when the session failed
+// (or PortAudio stayed held for longer than kPortAudioWait).
 std::vector<AudioDeviceInfo> listAudioDevices(const PortAudioSession& session);
 
 // The device to use in one direction. An empty name means the default device. Otherwise the

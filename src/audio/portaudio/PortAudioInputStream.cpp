@@ -22,25 +22,22 @@ std::int64_t nowNanos() {
         .count();
 }
 
-PaStreamParameters inputParameters(const AudioDeviceInfo& device, int channels) {
-    PaStreamParameters input{};
-    input.device = device.index;
-    input.channelCount = channels;
-    input.sampleFormat = paFloat32;
-    input.suggestedLatency = device.defaultLowInputLatency;
-    return input;
-}
+// How often the keeper looks at a running stream, or at the clock of a retry.
+constexpr std::chrono::milliseconds kTick{100};
 
 }  // namespace
 
 // Everything the keeper thread and PortAudio's callback use. Shared with the keeper thread,
 // so that a keeper left behind in a PortAudio call that never returns still finds it alive.
-struct PortAudioInputStream::Keeper {
-    Keeper(std::string name, AudioDeviceInfo info, Reporter* reporter)
-        : deviceName(std::move(name)), reporter(reporter), device(std::move(info)) {}
+struct PortAudioInputStream::Keeper final : PortAudioInputSink {
+    Keeper(std::string name, AudioDeviceInfo info, Reporter* reporter,
+           std::unique_ptr<PortAudioApi> portAudio)
+        : deviceName(std::move(name)),
+          reporter(reporter),
+          api(std::move(portAudio)),
+          device(std::move(info)) {}
 
     const std::string deviceName;
-    Reporter* const reporter;
     DeviceCaptureFormat format{};
     SampleFanOut taps;
 
@@ -49,28 +46,35 @@ struct PortAudioInputStream::Keeper {
     // Under mutex:
     bool exit = false;
     bool done = false;           // the keeper has closed everything and ended
+    Reporter* reporter;          // taken away by the destructor
     std::uint64_t requests = 0;  // opens asked for by attach()
     std::uint64_t answered = 0;  // the latest request an open attempt answered
+    std::uint64_t tapChanges = 0;
     PaError lastOpenError = paNoError;
-    bool open = false;
+    bool open = false;           // running for the taps; false from the moment a close is decided
+    bool opening = false;        // starting PortAudio or opening the device
 
     // The keeper thread's own (the constructor's before the thread starts).
-    std::unique_ptr<PortAudioSession> session;
+    std::unique_ptr<PortAudioApi> api;
+    bool sessionUp = false;
     AudioDeviceInfo device;
-    PaStream* stream = nullptr;
-    bool failing = false;  // failed and told; not back yet
+    PortAudioApi::Stream stream = nullptr;
+    std::int64_t startedAt = 0;     // when the stream was started
+    std::int64_t latencyNanos = 0;  // the stream's reported input latency
+    bool failing = false;           // failed and told; not delivering again yet
+    std::chrono::milliseconds retryDelay = kRetryEvery;
     Clock::time_point nextRetry{};
 
-    std::atomic<std::int64_t> lastDelivery{0};
+    // Written by the callback, read by the keeper; reset while no stream runs.
+    std::atomic<std::int64_t> lastDelivery{0};  // 0: nothing since the start
+    std::atomic<std::int64_t> longestGap{0};
 
-    static int onInput(const void* input, void*, unsigned long frames,
-                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags flags, void* self) {
-        static_cast<Keeper*>(self)->deliver(static_cast<const float*>(input), frames, flags);
-        return paContinue;
-    }
-
-    void deliver(const float* input, unsigned long frames, PaStreamCallbackFlags paFlags) {
-        lastDelivery.store(nowNanos(), std::memory_order_relaxed);
+    void onInput(const float* input, unsigned long frames, unsigned long paFlags) override {
+        const std::int64_t now = nowNanos();
+        const std::int64_t previous = lastDelivery.exchange(now, std::memory_order_relaxed);
+        if (previous != 0 && now - previous > longestGap.load(std::memory_order_relaxed)) {
+            longestGap.store(now - previous, std::memory_order_relaxed);
+        }
         unsigned flags = 0;
         if ((paFlags & paInputOverflow) != 0) flags |= kSamplesLost;
         if ((paFlags & paInputUnderflow) != 0) flags |= kSamplesInserted;
@@ -97,93 +101,127 @@ struct PortAudioInputStream::Keeper {
 
     // Finds the device again in a new session: where no other part of the program holds
     // PortAudio, that session reads the device list anew (a server or a USB microphone that
-    // came back may have a new place in it).
-    bool refreshDevice() {
-        session.reset();
-        session = std::make_unique<PortAudioSession>();
-        const auto found =
-            findAudioDevice(listAudioDevices(*session), AudioDirection::input, deviceName);
-        if (!found) return false;
+    // came back may have a new place in it). The device found must still take the format
+    // every tap converts from.
+    PaError refreshDevice() {
+        if (sessionUp) api->terminate();
+        sessionUp = api->initialize();
+        if (!sessionUp) return paNotInitialized;
+        const auto found = findAudioDevice(api->devices(), AudioDirection::input, deviceName);
+        if (!found) return paDeviceUnavailable;
+        if (!api->supports(*found, format.channels, format.sampleRate)) return paInvalidSampleRate;
         device = *found;
-        return true;
+        return paNoError;
     }
 
     PaError openStream() {
-        PaStreamParameters input = inputParameters(device, format.channels);
-        PaStream* opened = nullptr;
-        std::lock_guard pa(portAudioMutex());
-        PaError error = Pa_OpenStream(&opened, &input, nullptr, format.sampleRate,
-                                      paFramesPerBufferUnspecified, paClipOff | paDitherOff,
-                                      &Keeper::onInput, this);
+        PortAudioApi::Stream opened = nullptr;
+        PaError error = api->open(device, format.channels, format.sampleRate, *this, &opened);
         if (error != paNoError) return error;
-        lastDelivery.store(nowNanos(), std::memory_order_relaxed);
-        error = Pa_StartStream(opened);
+        lastDelivery.store(0, std::memory_order_relaxed);
+        longestGap.store(0, std::memory_order_relaxed);
+        error = api->start(opened);
         if (error != paNoError) {
-            Pa_CloseStream(opened);
+            api->close(opened);
             return error;
         }
+        startedAt = nowNanos();
+        latencyNanos = static_cast<std::int64_t>(std::max(0.0, api->inputLatency(opened)) * 1e9);
         stream = opened;
         return paNoError;
     }
 
     void closeStream() {
         if (stream == nullptr) return;
-        std::lock_guard pa(portAudioMutex());
         // Abort, not stop: ALSA's pulse plugin can take seconds to stop a capture stream
         // gracefully, and all that would bring is the few milliseconds still in the device.
-        Pa_AbortStream(stream);
-        Pa_CloseStream(stream);
+        api->abort(stream);
+        api->close(stream);
         stream = nullptr;
     }
 
     bool stalled() {
-        const auto silentFor = std::chrono::nanoseconds(
-            nowNanos() - lastDelivery.load(std::memory_order_relaxed));
-        if (silentFor > kStallLimit) return true;
-        std::lock_guard pa(portAudioMutex());
-        return Pa_IsStreamActive(stream) != 1;
+        const std::int64_t now = nowNanos();
+        const std::int64_t last = lastDelivery.load(std::memory_order_relaxed);
+        if (last == 0) {
+            return std::chrono::nanoseconds(now - startedAt) > kFirstDelivery;
+        }
+        const std::int64_t slack =
+            2 * std::max(latencyNanos, longestGap.load(std::memory_order_relaxed));
+        if (std::chrono::nanoseconds(now - last - slack) > kStallLimit) return true;
+        return api->isActive(stream) != 1;
     }
 
+    // Once per failure: a device that is back but not yet delivering is the same failure.
     void tellOnce() {
         if (failing) return;
         failing = true;
-        if (reporter != nullptr) reporter->report(kFailureCaption, kFailureText);
+        std::lock_guard lock(mutex);
+        if (exit || reporter == nullptr) return;
+        reporter->report(kFailureCaption, kFailureText);
+    }
+
+    void retryLater() {
+        nextRetry = Clock::now() + retryDelay;
+        retryDelay = std::min(retryDelay * 2, kRetryLongest);
+    }
+
+    void setOpen(bool value) {
+        std::lock_guard lock(mutex);
+        open = value;
+    }
+
+    // A running stream: samples flowing end a failure; none for too long make one.
+    void watch() {
+        if (lastDelivery.load(std::memory_order_relaxed) != 0) {
+            failing = false;
+            retryDelay = kRetryEvery;
+        }
+        if (!stalled()) return;
+        setOpen(false);
+        tellOnce();  // first: a close on a dead server may hang
+        closeStream();
+        retryLater();
     }
 
     void run() {
         std::unique_lock lock(mutex);
+        std::uint64_t seenTapChanges = tapChanges;
         for (;;) {
-            changed.wait_for(lock, std::chrono::milliseconds(100));
+            changed.wait_for(lock, kTick, [&] {
+                return exit || requests > answered || tapChanges != seenTapChanges;
+            });
             if (exit) break;
+            seenTapChanges = tapChanges;
             const std::uint64_t asked = requests;
             const bool pending = asked > answered;
+            // Decided under the lock: an attach from now on waits for the stream to reopen
+            // rather than take this one for open.
+            const bool unwanted = stream != nullptr && taps.count() == 0;
+            if (unwanted) open = false;
             lock.unlock();
 
-            const bool wanted = taps.count() > 0;
-            if (stream != nullptr && !wanted) closeStream();
-            if (stream != nullptr && stalled()) {
-                closeStream();
-                tellOnce();
-                nextRetry = Clock::now() + kRetryEvery;
-            }
+            if (unwanted) closeStream();
+            if (stream != nullptr) watch();
             PaError error = paNoError;
             bool tried = false;
-            if (stream == nullptr && wanted && (pending || Clock::now() >= nextRetry)) {
+            // Asked again after the close: a tap may have come meanwhile.
+            if (stream == nullptr && taps.count() > 0 && (pending || Clock::now() >= nextRetry)) {
                 tried = true;
-                if (failing && !refreshDevice()) {
-                    error = paDeviceUnavailable;
-                } else {
-                    error = openStream();
+                {
+                    std::lock_guard mark(mutex);
+                    opening = true;
                 }
-                if (error == paNoError) {
-                    failing = false;
-                } else {
+                error = failing || !sessionUp ? refreshDevice() : paNoError;
+                if (error == paNoError) error = openStream();
+                if (error != paNoError) {
                     tellOnce();
-                    nextRetry = Clock::now() + kRetryEvery;
+                    retryLater();
                 }
             }
 
             lock.lock();
+            opening = false;
             if (tried) {
                 answered = asked;
                 lastOpenError = error;
@@ -193,7 +231,8 @@ struct PortAudioInputStream::Keeper {
         }
         lock.unlock();
         closeStream();
-        session.reset();
+        if (sessionUp) api->terminate();
+        sessionUp = false;
         lock.lock();
         open = false;
         done = true;
@@ -203,12 +242,22 @@ struct PortAudioInputStream::Keeper {
 
 std::shared_ptr<PortAudioInputStream> PortAudioInputStream::create(std::string deviceName,
                                                                  Reporter* reporter) {
-    auto session = std::make_unique<PortAudioSession>();
-    const auto found = findAudioDevice(listAudioDevices(*session), AudioDirection::input, deviceName);
-    if (!found) return nullptr;
-    auto keeper = std::make_shared<Keeper>(std::move(deviceName), *found, reporter);
-    keeper->session = std::move(session);
-    keeper->format = chooseFormat(keeper->device).value_or(DeviceCaptureFormat{48000.0, 1});
+    return create(std::move(deviceName), reporter, PortAudioApi::system());
+}
+
+std::shared_ptr<PortAudioInputStream> PortAudioInputStream::create(std::string deviceName,
+                                                                 Reporter* reporter,
+                                                                 std::unique_ptr<PortAudioApi> api) {
+    if (!api->initialize()) return nullptr;
+    const auto found = findAudioDevice(api->devices(), AudioDirection::input, deviceName);
+    if (!found) {
+        api->terminate();
+        return nullptr;
+    }
+    auto keeper = std::make_shared<Keeper>(std::move(deviceName), *found, reporter, std::move(api));
+    keeper->sessionUp = true;
+    keeper->format =
+        chooseFormat(*keeper->api, keeper->device).value_or(DeviceCaptureFormat{48000.0, 1});
     return std::shared_ptr<PortAudioInputStream>(new PortAudioInputStream(std::move(keeper)));
 }
 
@@ -220,6 +269,9 @@ PortAudioInputStream::PortAudioInputStream(std::shared_ptr<Keeper> keeper)
 PortAudioInputStream::~PortAudioInputStream() {
     std::unique_lock lock(keeper_->mutex);
     keeper_->exit = true;
+    // Whoever made the stream may go right after this: a keeper that comes back late from
+    // PortAudio must find no one to tell.
+    keeper_->reporter = nullptr;
     keeper_->changed.notify_all();
     // A keeper caught in a PortAudio call that does not come back (a sound server that
     // vanished mid-call) is left to it: the thread owns what it uses.
@@ -233,7 +285,8 @@ PortAudioInputStream::~PortAudioInputStream() {
     }
 }
 
-std::optional<DeviceCaptureFormat> PortAudioInputStream::chooseFormat(const AudioDeviceInfo& device) {
+std::optional<DeviceCaptureFormat> PortAudioInputStream::chooseFormat(PortAudioApi& api,
+                                                                      const AudioDeviceInfo& device) {
     std::vector<double> rates;
     for (double rate : {48000.0, device.defaultSampleRate, 44100.0}) {
         if (rate > 0.0 && std::find(rates.begin(), rates.end(), rate) == rates.end()) {
@@ -242,13 +295,9 @@ std::optional<DeviceCaptureFormat> PortAudioInputStream::chooseFormat(const Audi
     }
     std::vector<int> channelCounts{1};
     if (device.maxInputChannels >= 2) channelCounts.push_back(2);
-    std::lock_guard pa(portAudioMutex());
     for (double rate : rates) {
         for (int channels : channelCounts) {
-            const PaStreamParameters input = inputParameters(device, channels);
-            if (Pa_IsFormatSupported(&input, nullptr, rate) == paFormatIsSupported) {
-                return DeviceCaptureFormat{rate, channels};
-            }
+            if (api.supports(device, channels, rate)) return DeviceCaptureFormat{rate, channels};
         }
     }
     return std::nullopt;
@@ -260,16 +309,25 @@ std::int32_t PortAudioInputStream::attach(SampleTap& tap) {
     Keeper& keeper = *keeper_;
     if (!keeper.taps.add(tap)) return status::kFail;
     std::unique_lock lock(keeper.mutex);
+    ++keeper.tapChanges;
     if (keeper.open) return status::kOk;
     const std::uint64_t mine = ++keeper.requests;
     keeper.changed.notify_all();
-    const bool heard = keeper.changed.wait_for(lock, kAnswerWait, [&] {
-        return keeper.open || keeper.answered >= mine || keeper.done;
-    });
+    const auto answered = [&] { return keeper.open || keeper.answered >= mine || keeper.done; };
+    // A keeper busy starting PortAudio or opening the device is worth the longer wait: the
+    // open it finishes is this tap's.
+    const auto asked = Clock::now();
+    while (!answered()) {
+        const auto until = asked + (keeper.opening ? kOpenWait : kAnswerWait);
+        if (Clock::now() >= until) break;
+        keeper.changed.wait_until(lock, until);
+    }
     if (keeper.open) return status::kOk;
-    const PaError error = heard && !keeper.done ? keeper.lastOpenError : paTimedOut;
+    const PaError error = answered() && !keeper.done ? keeper.lastOpenError : paTimedOut;
     lock.unlock();
     keeper.taps.remove(tap);
+    lock.lock();
+    ++keeper.tapChanges;
     keeper.changed.notify_all();
     return error != paNoError ? error : status::kFail;
 }
@@ -277,6 +335,7 @@ std::int32_t PortAudioInputStream::attach(SampleTap& tap) {
 void PortAudioInputStream::detach(SampleTap& tap) {
     keeper_->taps.remove(tap);
     std::lock_guard lock(keeper_->mutex);
+    ++keeper_->tapChanges;
     keeper_->changed.notify_all();
 }
 

@@ -30,7 +30,8 @@ public:
     ~OutputStream() { close(); }
 
     PaError open(const PaStreamParameters& params, double rate, unsigned long frames) {
-        std::lock_guard pa(portAudioMutex());
+        const auto pa = holdPortAudio();
+        if (!pa.owns_lock()) return paTimedOut;
         PaError error = Pa_OpenStream(&stream_, nullptr, &params, rate, frames, paClipOff,
                                       nullptr, nullptr);
         if (error != paNoError) {
@@ -58,7 +59,13 @@ public:
     // seconds on ALSA's pulse plugin, with PortAudio held; the player drains by itself.)
     void close() {
         if (stream_ == nullptr) return;
-        std::lock_guard pa(portAudioMutex());
+        const auto pa = holdPortAudio();
+        if (!pa.owns_lock()) {
+            // Whoever holds PortAudio is stuck in it: better a stream left open than a
+            // player (and the program's exit) waiting for it for good.
+            stream_ = nullptr;
+            return;
+        }
         Pa_AbortStream(stream_);
         Pa_CloseStream(stream_);
         stream_ = nullptr;
@@ -69,8 +76,8 @@ private:
 };
 
 bool supports(const PaStreamParameters& params, double rate) {
-    std::lock_guard pa(portAudioMutex());
-    return Pa_IsFormatSupported(nullptr, &params, rate) == paFormatIsSupported;
+    const auto pa = holdPortAudio();
+    return pa.owns_lock() && Pa_IsFormatSupported(nullptr, &params, rate) == paFormatIsSupported;
 }
 
 // File frames (fileChannels wide) to device frames (outChannels wide): one channel is the
@@ -151,7 +158,8 @@ void PortAudioSoundPlayer::run() {
         const std::uint64_t generation = generation_.load();
         playing_ = true;
         lock.unlock();
-        if (!session) {
+        if (!device) {  // first play, or PortAudio was not to be had last time
+            session.reset();
             session = std::make_unique<PortAudioSession>();
             device = findAudioDevice(listAudioDevices(*session), AudioDirection::output,
                                      deviceName_);

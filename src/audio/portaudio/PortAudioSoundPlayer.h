@@ -9,8 +9,9 @@
 // device's default rate; channels are mixed to what the device has (at most two).
 // PortAudio is initialised on that thread at the first play, so a program that never plays
 // never touches the output device. No output device, or a file that cannot be read, makes
-// the play a silent no-op. The destructor aborts playback and ends the thread: neither a
-// stream nor a thread outlives the player.
+// the play a silent no-op. The destructor aborts playback and ends the thread: no thread
+// outlives the player. No wait for PortAudio is longer than kPortAudioWait: where another
+// user is stuck inside PortAudio, a stream is abandoned rather than the exit held up.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -215,6 +215,48 @@ TEST_F(WebSecurityTest, MovieCallsAreRefusedToStrangersAndServiceGoesOn) {
     EXPECT_EQ(httpPost(port, call, "http://" + local, local, invoke).status, 200);
 }
 
+// A movie call may bring up to the call limit; every other request stays small. Sizes on
+// both sides of each limit, with the body handed over whole when taken.
+TEST_F(WebSecurityTest, BodyLimitsHoldPerPath) {
+    std::atomic<std::size_t> longest{0};
+    handleCalls([&](const std::string& request) {
+        longest = std::max(longest.load(), request.size());
+        control->SetReturnValue("<string>ok</string>");
+    });
+    const std::uint16_t port = control->port();
+    const std::string own = "127.0.0.1:" + std::to_string(port);
+    const std::string origin = "http://" + own;
+    const std::string call = "/call?token=" + control->token();
+    const auto invoke = [](std::size_t bytes) {
+        const std::string head = R"(<invoke name="goBack"><arguments><string>)";
+        const std::string tail = "</string></arguments></invoke>";
+        return head + std::string(bytes - head.size() - tail.size(), 'x') + tail;
+    };
+    const std::size_t callLimit = settings().maxMessageBytes;
+    struct Case {
+        const char* what;
+        std::string target;
+        std::size_t bytes;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {"a 5 KB call", call, 5000, 200},
+        {"a 200 KiB call", call, 200 * 1024, 200},
+        {"a call at the limit", call, callLimit, 200},
+        {"a call one byte over", call, callLimit + 1, 413},
+        {"a 300 KiB call", call, 300 * 1024, 413},
+        {"4 KiB to a page", "/movies/Loader.html", 4 * 1024, 405},
+        {"5 KB to a page", "/movies/Loader.html", 5000, 413},
+        {"200 KiB to the bridge", "/bridge", 200 * 1024, 413},
+    };
+    for (const Case& c : cases) {
+        longest = 0;
+        const HttpReply reply = httpPost(port, c.target, origin, own, invoke(c.bytes));
+        EXPECT_EQ(reply.status, c.status) << c.what;
+        EXPECT_EQ(longest.load(), c.status == 200 ? c.bytes : 0u) << c.what;
+    }
+}
+
 TEST_F(WebSecurityTest, OnlyGetAndHead) {
     const std::uint16_t port = control->port();
     const std::string host = "127.0.0.1:" + std::to_string(port);

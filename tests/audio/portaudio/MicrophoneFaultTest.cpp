@@ -57,8 +57,12 @@ TEST(MicrophoneFault, AServerThatDiesAndComesBackLosesNothingAndTheEnginesResume
     if (!server.ok()) GTEST_SKIP() << "no sound server here: " << server.problem();
     ASSERT_TRUE(server.loadSine(440)) << server.log();
     const auto path = server.dir() / "take.wav";
-    // The tuner writes its diagnostic files in the current folder.
-    const auto previous = std::filesystem::current_path();
+    // The tuner writes its diagnostic files in the current folder; the previous one comes
+    // back however the test ends (a repeat would otherwise start in a removed folder).
+    struct WorkingDirectory {
+        std::filesystem::path previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(previous); }
+    } cwd;
     std::filesystem::current_path(server.dir());
     RecordingReporter reporter;
     testing::CallRecorder tunerCalls;
@@ -111,7 +115,6 @@ TEST(MicrophoneFault, AServerThatDiesAndComesBackLosesNothingAndTheEnginesResume
     tuner.stop();
     EXPECT_GE(secondsIn(path), 0.25);
     EXPECT_EQ(reporter.reports().size(), 1u) << "told once";
-    std::filesystem::current_path(previous);
 }
 
 }  // namespace

@@ -8,8 +8,11 @@
 
 #include <atomic>
 #include <cmath>
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "PulseServer.h"
@@ -198,6 +201,48 @@ TEST_F(SoundServer, TunerReportsTheDeviationOfALiveTone) {
         EXPECT_DOUBLE_EQ(calls[i].arguments[0].getNumber(), expected);
     }
     EXPECT_TRUE(reporter_.reports().empty());
+}
+
+// What the host does as it comes up: PortAudio starts for the first time in this microphone,
+// and a take and the tuner start at once. Neither is failed while the device is still
+// opening or before its first samples, and no alarm is raised.
+TEST_F(SoundServer, ATakeAndTheTunerStartedWithTheMicrophoneHearFromTheStart) {
+    WorkingDirectory cwd(server().dir() / "first-second");
+    ServerTone tone(server(), 440);
+    ASSERT_TRUE(tone.ok()) << server().log();
+    const auto path = server().dir() / "first-second" / "take.wav";
+    testing::CallRecorder tunerCalls;
+    const auto microphone = PortAudioCaptureDevice::factory({}, &reporter_);
+    WavRecorder recorder(microphone, reporter_, path.string());
+    StringTuner tuner(microphone, reporter_, tunerCalls);
+    ASSERT_TRUE(tuner.setStringIndex(5));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(recorder.initialize(), status::kOk);
+    ASSERT_EQ(recorder.start(), status::kOk);
+    ASSERT_EQ(tuner.start(), status::kOk);
+    std::optional<double> firstReading;
+    while (std::chrono::steady_clock::now() - started < 3s) {
+        const auto calls = tunerCalls.calls();
+        const bool number = std::any_of(calls.begin(), calls.end(), [](const FunctionCall& call) {
+            return !call.arguments.empty() && call.arguments[0].type() == Param::Number;
+        });
+        if (number && !firstReading) {
+            firstReading = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    recorder.stop();
+    tuner.stop();
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_close(file);
+    const double kept = static_cast<double>(info.frames) / info.samplerate;
+    std::cout << "kept " << kept << " s of 3; the tuner's first reading after "
+              << firstReading.value_or(-1.0) << " s\n";
+    EXPECT_GE(kept, 2.6);
+    EXPECT_TRUE(firstReading.has_value()) << "the tuner reported nothing within 3 s";
+    EXPECT_TRUE(reporter_.reports().empty()) << reporter_.reports().front().second;
 }
 
 TEST_F(SoundServer, RecorderWritesTheToneToItsWavFile) {
