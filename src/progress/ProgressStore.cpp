@@ -149,7 +149,10 @@ ProgressStore::ProgressStore(fs::path file, Teller tell) : file_(std::move(file)
             why = e.what();
         }
         db_.reset();
-        if (attempt > 0 || file_.empty()) break;
+        if (attempt > 0 || file_.empty()) {
+            if (tell_) tell_(kCaption, "Tunewick cannot keep your practice history this time (" + why + ").");
+            return;
+        }
         std::string error;
         setAside_ = moveAside(file_, error);
         if (setAside_.empty()) {

@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { startHost, openPlayer, currentMovie, screenshot, sleep, waitUntil, unnamedControls, pluck, silence, noteHz } from './harness.mjs';
+import { expectAccessible, walkByKeyboard } from './a11y.mjs';
 
 const C3 = 48;
 const segments = [pluck(noteHz(C3), 1.2), silence(0.4)];
@@ -56,6 +57,8 @@ test('an empty history shows a first step, not empty charts', async () => {
   assert.equal(await page.isVisible('#full'), false);
   assert.match(await page.textContent('#empty'), /Start with one round of the string game/);
   assert.deepEqual(await unnamedControls(page), []);
+  await expectAccessible(page, 'progress, empty');
+  await walkByKeyboard(player.page, page, { expect: ['#empty [data-page="Notes.html"]', '#export', '#delete'] });
   await page.click('#empty [data-page="Notes.html"]');
   await currentMovie(player.page, 'Notes.html');
 });
@@ -102,5 +105,7 @@ test('a round of the string game and a play-along run are kept across a restart'
   assert.ok(shown.next.includes('lesson'), `practise next: ${shown.next}`);
   assert.equal(shown.h1, 1);
   assert.deepEqual(await unnamedControls(page), []);
+  await expectAccessible(page, 'progress, shown');
+  await walkByKeyboard(player.page, page, { expect: ['#goal', '#next-list button', '#song-choice', '#export', '#delete'] });
   assert.deepEqual(player.errors, []);
 });
