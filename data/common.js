@@ -1,7 +1,8 @@
 /*
  * What every page movie shares: the top bar with back, forward and home, whose buttons
  * follow the host's history ("getHistoryInfo" on entry and after each step), and the
- * keyboard: Esc leaves a page for the menu (or closes the question that is open).
+ * keyboard: Esc leaves a page for the menu (or closes the question that is open). Practice
+ * pages also keep their time and results in the history ("recordResult").
  */
 const Tunewick = (() => {
   'use strict';
@@ -76,7 +77,7 @@ const Tunewick = (() => {
   /**
    * Builds the top bar of a page. options.title: the page's name; options.isMenu: the menu
    * page itself (its home button is off); options.onEscape: what Esc does instead of
-   * going home.
+   * going home; options.practice: the time spent here counts as practice.
    */
   function page(options) {
     const bar = document.createElement('header');
@@ -102,7 +103,44 @@ const Tunewick = (() => {
     bar.append(backButton, forwardButton, homeButton, title, brand);
     document.body.prepend(bar);
     escapeHandler = options.onEscape || null;
+    if (options.practice) trackSession(options.title);
     refreshHistory();
+  }
+
+  // A practice page keeps its time in the history when the player leaves it; a glance of a
+  // few seconds is no practice.
+  const MIN_SESSION_SECONDS = 5;
+  function trackSession(pageName) {
+    const start = Date.now();
+    let sent = false;
+    window.addEventListener('pagehide', () => {
+      const seconds = (Date.now() - start) / 1000;
+      if (sent || seconds < MIN_SESSION_SECONDS) return;
+      sent = true;
+      call('recordResult', 'session', { page: pageName, start, seconds: Math.min(seconds, 86400) }).catch(() => {});
+    });
+  }
+
+  // Keeps a result for the Progress page; a page goes on whatever the host answers.
+  function record(kind, result) {
+    return call('recordResult', kind, result).catch(() => false);
+  }
+
+  /**
+   * Shows `element` (a wait notice with a progress bar) while `promise` runs longer than a
+   * second, so a quick answer never flashes it. Resolves to the promise's value, or null when
+   * it failed.
+   */
+  async function slow(promise, element) {
+    const timer = setTimeout(() => { if (element) element.hidden = false; }, 1000);
+    try {
+      return await promise;
+    } catch (e) {
+      return null;
+    } finally {
+      clearTimeout(timer);
+      if (element) element.hidden = true;
+    }
   }
 
   document.addEventListener('keydown', (event) => {
@@ -117,5 +155,5 @@ const Tunewick = (() => {
   // The page takes the keyboard as soon as it is shown.
   window.addEventListener('load', () => window.focus());
 
-  return { call, addCallback, page, refreshHistory, goHome, step, MENU };
+  return { call, addCallback, page, refreshHistory, goHome, step, record, slow, MENU };
 })();

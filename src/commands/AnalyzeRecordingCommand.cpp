@@ -17,14 +17,24 @@ struct SndFileCloser {
 
 }  // namespace
 
-AnalyzeRecordingCommand::AnalyzeRecordingCommand(std::string path, Analyzer analyzer)
-    : FunctionCommand("analyzeRecording"), path_(std::move(path)), analyzer_(std::move(analyzer)) {}
+AnalyzeRecordingCommand::AnalyzeRecordingCommand(std::string path, Analyzer analyzer,
+                                                 std::function<double()> referencePitch, DialogPoster& poster)
+    : FunctionCommand("analyzeRecording"),
+      path_(std::move(path)),
+      analyzer_(std::move(analyzer)),
+      referencePitch_(std::move(referencePitch)),
+      poster_(poster) {}
 
-AnalyzeRecordingCommand::Analyzer AnalyzeRecordingCommand::pitchTracker(std::function<double()> referencePitch) {
-    return [referencePitch = std::move(referencePitch)](const std::string& path) {
+AnalyzeRecordingCommand::~AnalyzeRecordingCommand() {
+    stopping_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+AnalyzeRecordingCommand::Analyzer AnalyzeRecordingCommand::pitchTracker() {
+    return [](const std::string& path, double referencePitch) {
         std::vector<TakeReading> out;
         try {
-            for (const TimedPitchReading& timed : trackPitchInFile(path, referencePitch ? referencePitch() : 440.0)) {
+            for (const TimedPitchReading& timed : trackPitchInFile(path, referencePitch)) {
                 if (!timed.reading) continue;  // the unvoiced parts are left out
                 const PitchReading& r = *timed.reading;
                 out.push_back({timed.seconds, r.frequency, r.note, r.cents});
@@ -37,6 +47,21 @@ AnalyzeRecordingCommand::Analyzer AnalyzeRecordingCommand::pitchTracker(std::fun
 }
 
 Param AnalyzeRecordingCommand::execute(const std::vector<Param>&) {
+    if (busy_.load()) return Param(false);
+    if (worker_.joinable()) worker_.join();  // the last one has finished: busy_ is false
+    const double reference = referencePitch_ ? referencePitch_() : 440.0;
+    busy_ = true;
+    worker_ = std::thread([this, reference] {
+        FunctionCall call(kResultFunction);
+        call.arguments.push_back(analyze(reference));
+        // Free before the answer goes out, so a page that asks again on the answer is served.
+        busy_ = false;
+        if (!stopping_.load()) poster_.postCallSwfFunction(std::move(call));
+    });
+    return Param(true);
+}
+
+Param AnalyzeRecordingCommand::analyze(double referencePitch) const {
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open(path_.c_str(), SFM_READ, &info));
     if (!file || info.channels <= 0 || info.samplerate <= 0) return Param();
@@ -47,7 +72,7 @@ Param AnalyzeRecordingCommand::execute(const std::vector<Param>&) {
     constexpr sf_count_t kChunkFrames = 8192;
     std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
     std::vector<float> mono(static_cast<std::size_t>(kChunkFrames));
-    for (sf_count_t read = 0; read < maxFrames;) {
+    for (sf_count_t read = 0; read < maxFrames && !stopping_.load();) {
         const sf_count_t got = sf_readf_float(file.get(), chunk.data(), std::min(kChunkFrames, maxFrames - read));
         if (got <= 0) break;
         for (sf_count_t f = 0; f < got; ++f) {
@@ -64,8 +89,8 @@ Param AnalyzeRecordingCommand::execute(const std::vector<Param>&) {
     }
     file.reset();
 
-    if (analyzer_) {
-        for (const TakeReading& reading : analyzer_(path_)) {
+    if (analyzer_ && !stopping_.load()) {
+        for (const TakeReading& reading : analyzer_(path_, referencePitch)) {
             if (reading.time > kMaxSeconds) break;
             take.addReading(reading);
         }

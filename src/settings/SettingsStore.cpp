@@ -38,8 +38,8 @@ struct Rule {
     bool (*accepts)(const json&);
 };
 
-const std::array<Rule, 4>& rules() {
-    static const std::array<Rule, 4> table{{
+const std::array<Rule, 5>& rules() {
+    static const std::array<Rule, 5> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -50,6 +50,12 @@ const std::array<Rule, 4>& rules() {
          [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
         {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
         {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
+        {SettingsStore::kDailyGoal, 15,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double minutes = v.get<double>();
+             return minutes >= 1 && minutes <= 240 && minutes == std::floor(minutes);
+         }},
     }};
     return table;
 }
@@ -176,5 +182,7 @@ bool SettingsStore::set(const std::string& name, const json& value) {
 }
 
 double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
+
+int SettingsStore::dailyGoal() const { return static_cast<int>(effective(kDailyGoal).get<double>()); }
 
 }  // namespace tunewick

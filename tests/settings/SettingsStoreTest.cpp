@@ -55,7 +55,8 @@ protected:
     std::ostringstream log_;
 };
 
-const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"}};
+const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
+                        {"dailyGoal", 15}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -99,6 +100,12 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"tunerView", "needle", true},
         {"tunerView", false, false},
         {"tunerView", nullptr, false},
+        {"dailyGoal", 1, true},
+        {"dailyGoal", 240, true},
+        {"dailyGoal", 0, false},
+        {"dailyGoal", 241, false},
+        {"dailyGoal", 20.5, false},
+        {"dailyGoal", "20", false},
         {"volume", 3, false},
         {"", "auto", false},
     };

@@ -136,7 +136,8 @@ int CtunewickApp::InitInstance(const Options& options) {
     int code = 0;
     {
         CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, movies.startMovie.string(),
-                                           SettingsStore::defaultFile().string()});
+                                           SettingsStore::defaultFile().string(),
+                                           ProgressStore::defaultFile().string()});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();

@@ -17,6 +17,7 @@
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
 #include "commands/PitchCommands.h"
+#include "commands/ProgressCommands.h"
 #include "commands/SettingsCommands.h"
 #include "navigation/Navigation.h"
 
@@ -25,7 +26,10 @@ namespace tunewick {
 CtunewickDlg::CtunewickDlg(DialogServices services)
     : services_(std::move(services)),
       recorder_(services_.microphone, services_.reporter),
-      settings_(services_.settingsFile, std::cerr) {
+      settings_(services_.settingsFile, std::cerr),
+      progress_(services_.progressFile, [this](const std::string& caption, const std::string& text) {
+          services_.reporter.report(caption, text);
+      }) {
     if (status::failed(recorder_.initialize())) {
         services_.reporter.report("Wav Recorder", "Error initializing Wav Recorder.");
     }
@@ -88,8 +92,20 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
     commands.add(std::make_unique<GetSettingsCommand>(settings_));
     commands.add(std::make_unique<SetSettingCommand>(settings_));
-    commands.add(std::make_unique<AnalyzeRecordingCommand>(
-        WaveFileWriter::kDefaultPath, AnalyzeRecordingCommand::pitchTracker([this] { return settings_.referencePitch(); })));
+    commands.add(std::make_unique<AnalyzeRecordingCommand>(WaveFileWriter::kDefaultPath,
+                                                           AnalyzeRecordingCommand::pitchTracker(),
+                                                           [this] { return settings_.referencePitch(); }, *this));
+    {
+        auto context = ProgressContext::standard([this] { return settings_.dailyGoal(); },
+                                                 [this](const std::string& caption, const std::string& text) {
+                                                     services_.reporter.report(caption, text);
+                                                 });
+        commands.add(std::make_unique<RecordResultCommand>(progress_, context));
+        commands.add(std::make_unique<GetProgressCommand>(progress_, context));
+        commands.add(std::make_unique<ExportProgressCommand>(progress_, context));
+        commands.add(std::make_unique<GetProgressJsonCommand>(progress_, context));
+        commands.add(std::make_unique<DeleteProgressCommand>(progress_));
+    }
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,

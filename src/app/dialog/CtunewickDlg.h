@@ -15,6 +15,7 @@
 #include "bridge/FlashControl.h"
 #include "bridge/MessageQueue.h"
 #include "bridge/Reporter.h"
+#include "progress/ProgressStore.h"
 #include "settings/SettingsStore.h"
 
 namespace tunewick {
@@ -34,6 +35,7 @@ struct DialogServices {
     CaptureDeviceFactory microphone;  // opened by each engine at its initialisation
     std::string startMovie;           // the path of the start movie (Loader of the movie folder)
     std::string settingsFile = {};    // the player's settings.json; empty keeps them in memory
+    std::string progressFile = {};    // the practice history; empty keeps it in memory
 };
 
 class CtunewickDlg final : public DialogPoster {
@@ -72,6 +74,7 @@ public:
     StringTuner* tuner() const { return tuner_.get(); }
     PitchTracker* pitchTracker() const { return pitchTracker_.get(); }
     SettingsStore& settings() { return settings_; }
+    ProgressStore& progress() { return progress_; }
 
 private:
     DialogServices services_;
@@ -79,6 +82,7 @@ private:
     std::unique_ptr<Navigation> navigation_;
     WavRecorder recorder_;
     SettingsStore settings_;
+    ProgressStore progress_;
     std::unique_ptr<NoteRecognizer> recognizer_;
     std::unique_ptr<StringTuner> tuner_;
     std::unique_ptr<PitchTracker> pitchTracker_;

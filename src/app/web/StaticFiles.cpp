@@ -130,6 +130,7 @@ std::optional<std::string> movieUrl(const fs::path& moviesDir, const std::string
 StaticFiles::StaticFiles(const fs::path& programDir, fs::path moviesDir)
     : playerDir_(programDir / "web" / "player"),
       ruffleDir_(programDir / "web" / "ruffle"),
+      chartsDir_(programDir / "web" / "charts"),
       moviesDir_(moviesDir.empty() ? programDir / "data" : std::move(moviesDir)) {}
 
 std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std::string_view target) const {
@@ -163,8 +164,12 @@ std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std:
     if (segments.empty()) {
         root = playerDir_;
         relative = "index.html";
-    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies" || segments[0] == "ruffle")) {
-        root = segments[0] == "player" ? playerDir_ : segments[0] == "ruffle" ? ruffleDir_ : moviesDir_;
+    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies" || segments[0] == "ruffle" ||
+                                         segments[0] == "charts")) {
+        root = segments[0] == "player"   ? playerDir_
+               : segments[0] == "ruffle" ? ruffleDir_
+               : segments[0] == "charts" ? chartsDir_
+                                         : moviesDir_;
         for (std::size_t i = 1; i < segments.size(); ++i) relative /= fs::path(std::string(segments[i]));
     } else {
         return Refused{404};

@@ -3,6 +3,7 @@
 //   "/"            -> <programDir>/web/player/index.html
 //   "/player/..."  -> <programDir>/web/player/...
 //   "/ruffle/..."  -> <programDir>/web/ruffle/...   (the SWF player, from npm)
+//   "/charts/..."  -> <programDir>/web/charts/...   (Chart.js, from npm)
 //   "/movies/..."  -> the movie folder (by default <programDir>/data)
 // No request can reach a file outside those folders, however it is encoded: the path is
 // decoded exactly once, anything suspicious is refused, and the real (symlink-free) path of
@@ -49,6 +50,7 @@ public:
 private:
     std::filesystem::path playerDir_;
     std::filesystem::path ruffleDir_;
+    std::filesystem::path chartsDir_;
     std::filesystem::path moviesDir_;
 };
 

@@ -10,16 +10,20 @@
 #include <functional>
 #include <iterator>
 #include <unistd.h>
+#include <cmath>
 #include <mutex>
+#include <sndfile.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/dialog/CtunewickDlg.h"
+#include "commands/AnalyzeRecordingCommand.h"
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/recording/SoundPlayer.h"
+#include "audio/recording/WaveFileWriter.h"
 #include "bridge/MessageQueue.h"
 #include "support/ScriptedCaptureDevice.h"
 #include "navigation/Navigation.h"
@@ -315,6 +319,67 @@ TEST(DialogSettings, TheReferencePitchIsStoredAndTunesTheTrackerWhicheverWayItIs
     EXPECT_NE(stored().find("\"referencePitch\": 430"), std::string::npos) << stored();
     EXPECT_NE(stored().find("\"window\": \"kept\""), std::string::npos) << stored();
     fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tunewick
+
+namespace tunewick {
+namespace {
+
+// Minutes of plucked-sounding notes, written as the recorder writes (8-bit mono, 44.1 kHz).
+void writeLongTake(const fs::path& file, int seconds) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* out = sf_open(file.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(out, nullptr);
+    std::vector<float> second(44100);
+    for (int s = 0; s < seconds; ++s) {
+        const double hz = 110.0 * std::pow(2.0, (s % 12) / 12.0);
+        for (std::size_t i = 0; i < second.size(); ++i) {
+            const double t = static_cast<double>(i) / 44100.0;
+            second[i] = static_cast<float>(0.5 * std::exp(-2.0 * t) * std::sin(2 * M_PI * hz * t));
+        }
+        sf_writef_float(out, second.data(), static_cast<sf_count_t>(second.size()));
+    }
+    sf_close(out);
+}
+
+TEST_F(DialogTest, WhileALongTakeIsAnalysedOtherCallsAreAnswered) {
+    writeLongTake(WaveFileWriter::kDefaultPath, 5 * 60);
+    dialog_->OnInitDialog();
+    const auto hasAnswer = [&] {
+        const auto calls = control_.callsSoFar();
+        return std::any_of(calls.begin(), calls.end(),
+                           [](const std::string& c) { return c.find("name=\"setAnalysis\"") != std::string::npos; });
+    };
+    EXPECT_EQ(control_.movieCalls("analyzeRecording"), "<true/>");
+    EXPECT_EQ(control_.movieCalls("analyzeRecording"), "<false/>") << "one analysis at a time";
+    // The analysis of five minutes takes seconds; a call on the dialog's thread meanwhile is
+    // answered at once. The bound leaves room for a loaded machine and the sanitizers.
+    std::chrono::steady_clock::duration worst{};
+    for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string reply = control_.movieCalls("getSettings");
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+        EXPECT_NE(reply.find("referencePitch"), std::string::npos);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(hasAnswer()) << "the analysis cannot have ended before the calls made during it";
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(worst).count(), 100);
+
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (!hasAnswer() && std::chrono::steady_clock::now() < until) {
+        if (queue_.runPending() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(hasAnswer());
+    const auto calls = control_.callsSoFar();
+    const auto answer = std::find_if(calls.begin(), calls.end(),
+                                     [](const std::string& c) { return c.find("setAnalysis") != std::string::npos; });
+    EXPECT_NE(answer->find("<property id=\"duration\"><number>300</number></property>"), std::string::npos);
+    EXPECT_FALSE(dynamic_cast<AnalyzeRecordingCommand&>(*dialog_->commandRegistry()->find("analyzeRecording")).busy());
 }
 
 }  // namespace
