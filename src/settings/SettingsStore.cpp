@@ -38,8 +38,21 @@ struct Rule {
     bool (*accepts)(const json&);
 };
 
-const std::array<Rule, 4>& rules() {
-    static const std::array<Rule, 4> table{{
+// The drill's best scores, kept as the JSON text of an object, pair to whole count (the pages
+// exchange strings and numbers only), and of a sensible size.
+bool isBestTable(const json& v) {
+    if (!v.is_string() || v.get_ref<const json::string_t&>().size() > 8000) return false;
+    const json table = json::parse(v.get_ref<const json::string_t&>(), nullptr, false);
+    if (!table.is_object()) return false;
+    for (const auto& [pair, count] : table.items()) {
+        if (pair.empty() || pair.size() > 40 || !count.is_number_integer()) return false;
+        if (count.get<long long>() < 0 || count.get<long long>() > 1000) return false;
+    }
+    return true;
+}
+
+const std::array<Rule, 8>& rules() {
+    static const std::array<Rule, 8> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -50,6 +63,17 @@ const std::array<Rule, 4>& rules() {
          [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
         {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
         {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
+        {SettingsStore::kChordSet, "openMajor",
+         [](const json& v) { return isOneOf(v, {"openMajor", "openMinor", "sevenths", "barre", "custom"}); }},
+        {SettingsStore::kChordList, "Am, C, G, E",
+         [](const json& v) { return v.is_string() && v.get_ref<const json::string_t&>().size() <= 300; }},
+        {SettingsStore::kDrillTempo, 60,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double bpm = v.get<double>();
+             return bpm >= 40.0 && bpm <= 160.0 && bpm == std::floor(bpm);
+         }},
+        {SettingsStore::kDrillBest, "{}", isBestTable},
     }};
     return table;
 }

@@ -18,6 +18,11 @@ public:
     static constexpr const char* kTuning = "tuning";                  // see kTunings
     static constexpr const char* kTunerMode = "tunerMode";            // "auto" or "manual"
     static constexpr const char* kTunerView = "tunerView";            // "needle" or "strobe"
+    // The chords page: the trainer's set, its custom list, the drill's tempo and best scores.
+    static constexpr const char* kChordSet = "chordSet";              // see the rules
+    static constexpr const char* kChordList = "chordList";            // names or frets, comma-separated
+    static constexpr const char* kDrillTempo = "drillTempo";          // beats per minute, 40..160
+    static constexpr const char* kDrillBest = "drillBest";            // JSON text: {"Am-E": clean changes}
 
     // Reads `file` now. A missing file gives the defaults. A file that cannot be read or is
     // no JSON object gives the defaults too, writes one line to `diagnostics` and is moved

@@ -133,10 +133,11 @@ export function readWav(file) {
  * touches the user's); `env` replaces the environment it inherits (a sound server's, say).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, movies, configHome, env, rate = 8000 }) {
+export async function startHost({ segments, render, movies, configHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = writeWav(path.join(dir, 'input.wav'), segments, rate);
+  // `render(file)`, when given, writes the microphone's WAV file itself (a fluidsynth render).
+  const input = render ? render(path.join(dir, 'input.wav')) : writeWav(path.join(dir, 'input.wav'), segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
   const proc = spawn(hostBinary(), args, {

@@ -53,7 +53,8 @@ protected:
     std::ostringstream log_;
 };
 
-const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"}};
+const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
+                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -97,6 +98,24 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"tunerView", "needle", true},
         {"tunerView", false, false},
         {"tunerView", nullptr, false},
+        {"chordSet", "barre", true},
+        {"chordSet", "custom", true},
+        {"chordSet", "jazz", false},
+        {"chordList", "Am, x32010, F#m", true},
+        {"chordList", std::string(301, 'a'), false},
+        {"chordList", 7, false},
+        {"drillTempo", 40, true},
+        {"drillTempo", 160, true},
+        {"drillTempo", 39, false},
+        {"drillTempo", 161, false},
+        {"drillTempo", 90.5, false},
+        {"drillTempo", "90", false},
+        {"drillBest", "{\"Am-E\": 31, \"C-G\": 0}", true},
+        {"drillBest", "{\"Am-E\": -1}", false},
+        {"drillBest", "{\"Am-E\": 2.5}", false},
+        {"drillBest", "[31]", false},
+        {"drillBest", "{\"Am-E\": 31", false},
+        {"drillBest", 31, false},
         {"volume", 3, false},
         {"", "auto", false},
     };

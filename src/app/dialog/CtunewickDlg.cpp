@@ -17,6 +17,7 @@
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
 #include "commands/PitchCommands.h"
+#include "commands/ChordCommands.h"
 #include "commands/SettingsCommands.h"
 #include "navigation/Navigation.h"
 
@@ -86,6 +87,7 @@ void CtunewickDlg::OnInitDialog() {
         *pitchTracker_, [this](double hz) { settings_.set(SettingsStore::kReferencePitch, hz); }));
     commands.add(std::make_unique<SetPitchFocusCommand>(*pitchTracker_));
     commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
+    commands.add(std::make_unique<PlayChordCommand>(services_.player));
     commands.add(std::make_unique<GetSettingsCommand>(settings_));
     commands.add(std::make_unique<SetSettingCommand>(settings_));
     commands.add(std::make_unique<AnalyzeRecordingCommand>(
