@@ -22,6 +22,8 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 constexpr double kLowestReference = 415.0;
 constexpr double kHighestReference = 466.0;
+// The delay from playing to hearing, ms: from none to the worst Bluetooth headset.
+constexpr double kHighestLatency = 500.0;
 
 bool isOneOf(const json& value, std::initializer_list<const char*> choices) {
     if (!value.is_string()) return false;
@@ -38,8 +40,8 @@ struct Rule {
     bool (*accepts)(const json&);
 };
 
-const std::array<Rule, 4>& rules() {
-    static const std::array<Rule, 4> table{{
+const std::array<Rule, 5>& rules() {
+    static const std::array<Rule, 5> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -50,6 +52,12 @@ const std::array<Rule, 4>& rules() {
          [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
         {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
         {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
+        {SettingsStore::kLatency, 0.0,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double ms = v.get<double>();
+             return std::isfinite(ms) && ms >= 0.0 && ms <= kHighestLatency;
+         }},
     }};
     return table;
 }
@@ -163,5 +171,7 @@ bool SettingsStore::set(const std::string& name, const json& value) {
 }
 
 double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
+
+double SettingsStore::latency() const { return effective(kLatency).get<double>(); }
 
 }  // namespace tunewick

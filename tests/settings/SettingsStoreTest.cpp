@@ -53,7 +53,7 @@ protected:
     std::ostringstream log_;
 };
 
-const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"}};
+const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"}, {"latency", 0.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -97,6 +97,13 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"tunerView", "needle", true},
         {"tunerView", false, false},
         {"tunerView", nullptr, false},
+        {"latency", 0, true},
+        {"latency", 500, true},
+        {"latency", 87.5, true},
+        {"latency", -0.5, false},
+        {"latency", 500.5, false},
+        {"latency", std::nan(""), false},
+        {"latency", "40", false},
         {"volume", 3, false},
         {"", "auto", false},
     };
