@@ -1,5 +1,6 @@
 // tunewick-analyze --engine recognizer|tuner [--string N] FILE
 // tunewick-analyze --engine pitch [--reference HZ] FILE
+// tunewick-analyze --engine chord FILE | --engine check --expect EXPECT.tsv FILE
 //
 // Plays a WAV file to the note recognizer or the string tuner as their microphone, in
 // simulated time and as fast as the machine allows: every whole block of the file is analysed
@@ -7,7 +8,8 @@
 // the four diagnostic files in the current directory exactly as the engine writes them.
 // The pitch engine runs the pitch tracker's estimator over the file instead and prints one
 // line per reading, "<seconds> <frequency> <note> <cents> <clarity>", every field after the
-// seconds "-" where it heard no pitch; it writes no files.
+// seconds "-" where it heard no pitch; it writes no files. The chord and check engines are
+// described in ListeningEngines.h.
 // Exit status: 0 when the file was analysed, 2 for a bad option or an unreadable file,
 // 1 when the engine could not start.
 #include <CLI/CLI.hpp>
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ListeningEngines.h"
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchEstimator.h"
 #include "audio/Status.h"
@@ -121,9 +124,11 @@ int run(int argc, char** argv) {
     int stringIndex = 0;
     double referencePitch = 440.0;
     std::string path;
-    app.add_option("--engine", engineName, "recognizer, tuner or pitch")
+    std::string expectPath;
+    app.add_option("--engine", engineName, "recognizer, tuner, pitch, chord or check")
         ->required()
-        ->check(CLI::IsMember({"recognizer", "tuner", "pitch"}));
+        ->check(CLI::IsMember({"recognizer", "tuner", "pitch", "chord", "check"}));
+    app.add_option("--expect", expectPath, "the check engine's expect file: <due seconds>\\t<midi,midi,...> per line");
     app.add_option("--string", stringIndex, "the tuner's string: 0 (low E) .. 5 (high E); default 0")
         ->check(CLI::Range(0, 5));
     app.add_option("--reference", referencePitch, "the pitch tracker's A4 in Hz: 415 .. 466; default 440")
@@ -137,6 +142,14 @@ int run(int argc, char** argv) {
         return code == 0 ? 0 : kBadUsage;
     }
     if (engineName == "pitch") return analyzePitch(path, referencePitch);
+    if (engineName == "chord") return analyzeChords(path);
+    if (engineName == "check") {
+        if (expectPath.empty()) {
+            std::fprintf(stderr, "tunewick-analyze: the check engine needs --expect EXPECT.tsv\n");
+            return kBadUsage;
+        }
+        return checkExpected(path, expectPath);
+    }
 
     std::string reason;
     const auto device = WavFileCaptureDevice::open(path, WavFileCaptureDevice::Mode::stepped, &reason);

@@ -22,6 +22,8 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 constexpr double kLowestReference = 415.0;
 constexpr double kHighestReference = 466.0;
+// The delay from playing to hearing, ms: from none to the worst Bluetooth headset.
+constexpr double kHighestLatency = 500.0;
 
 bool isOneOf(const json& value, std::initializer_list<const char*> choices) {
     if (!value.is_string()) return false;
@@ -51,8 +53,8 @@ bool isBestTable(const json& v) {
     return true;
 }
 
-const std::array<Rule, 8>& rules() {
-    static const std::array<Rule, 8> table{{
+const std::array<Rule, 9>& rules() {
+    static const std::array<Rule, 9> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -74,6 +76,12 @@ const std::array<Rule, 8>& rules() {
              return bpm >= 40.0 && bpm <= 160.0 && bpm == std::floor(bpm);
          }},
         {SettingsStore::kDrillBest, "{}", isBestTable},
+        {SettingsStore::kLatency, 0.0,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double ms = v.get<double>();
+             return std::isfinite(ms) && ms >= 0.0 && ms <= kHighestLatency;
+         }},
     }};
     return table;
 }
@@ -187,5 +195,7 @@ bool SettingsStore::set(const std::string& name, const json& value) {
 }
 
 double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
+
+double SettingsStore::latency() const { return effective(kLatency).get<double>(); }
 
 }  // namespace tunewick

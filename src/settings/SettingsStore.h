@@ -1,7 +1,7 @@
 #pragma once
-// The player's lasting choices: reference pitch, tuning, tuner mode and tuner view, kept in
-// one JSON file (settings.json) so that a restart comes back as the player left it. Keys it
-// does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
+// The player's lasting choices: reference pitch, tuning, tuner mode, tuner view and the
+// latency from playing to hearing, kept in one JSON file (settings.json) so that a restart
+// comes back as the player left it. Keys it does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -23,6 +23,7 @@ public:
     static constexpr const char* kChordList = "chordList";            // names or frets, comma-separated
     static constexpr const char* kDrillTempo = "drillTempo";          // beats per minute, 40..160
     static constexpr const char* kDrillBest = "drillBest";            // JSON text: {"Am-E": clean changes}
+    static constexpr const char* kLatency = "latency";                // ms heard after played, 0..500
 
     // Reads `file` now. A missing file gives the defaults. A file that cannot be read or is
     // no JSON object gives the defaults too, writes one line to `diagnostics` and is moved
@@ -45,6 +46,7 @@ public:
     bool set(const std::string& name, const nlohmann::json& value);
 
     double referencePitch() const;
+    double latency() const;
 
     // Called after a setting has changed, with its name.
     void onChange(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }

@@ -60,6 +60,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
               "<property id=\"chordSet\"><string>openMajor</string></property>"
               "<property id=\"drillBest\"><string>{}</string></property>"
               "<property id=\"drillTempo\"><number>60</number></property>"
+              "<property id=\"latency\"><number>0</number></property>"
               "<property id=\"referencePitch\"><number>440</number></property>"
               "<property id=\"tunerMode\"><string>auto</string></property>"
               "<property id=\"tunerView\"><string>needle</string></property>"
@@ -70,7 +71,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     ASSERT_EQ(answer.type(), Param::Object);
     EXPECT_EQ(answer.getObject()->getProperty("referencePitch")->getNumber(), 432);
     EXPECT_EQ(answer.getObject()->getProperty("tuning")->getString(), "DADGAD");
-    EXPECT_EQ(answer.getObject()->size(), 8u);
+    EXPECT_EQ(answer.getObject()->size(), 9u);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ protected:
 };
 
 const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
-                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}};
+                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -116,6 +116,13 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"drillBest", "[31]", false},
         {"drillBest", "{\"Am-E\": 31", false},
         {"drillBest", 31, false},
+        {"latency", 0, true},
+        {"latency", 500, true},
+        {"latency", 87.5, true},
+        {"latency", -0.5, false},
+        {"latency", 500.5, false},
+        {"latency", std::nan(""), false},
+        {"latency", "40", false},
         {"volume", 3, false},
         {"", "auto", false},
     };
