@@ -363,6 +363,7 @@
       }
       if (row.verdict === 'wrong') {
         const played = row.heard - OPEN[i];
+        if (row.fret === 0) return `${s} sounded ${noteName(row.heard)}: it rings open here, so keep every finger off it`;
         if (played === 0) return `${s} rang open: press it at the ${ordinal(row.fret)} fret`;
         if (played >= 0 && played <= HIGHEST_FRET && played !== row.fret) {
           return `${s} sounded ${noteName(row.heard)}: move ${voicing.custom ? 'your finger' : `the ${fingerOf(i)} finger`} from the ${ordinal(played)} to the ${ordinal(row.fret)} fret`;

@@ -48,7 +48,7 @@ test('menu: no serious rule broken; Tab reaches each card and Quit in order; Esc
   assert.ok(results.passes.some((r) => r.id === 'page-has-heading-one'), 'the menu has its h1');
   assert.deepEqual(await menu.evaluate(() => [...document.querySelectorAll('h1')].map((h) => h.textContent)), ['Menu']);
   // On the menu the history and home buttons are off, so the walk starts at the cards.
-  const walk = await walkByKeyboard(player.page, menu, { expect: ['#go-tuner', '#go-notes', '#go-recorder', '#go-maze', '#quit'] });
+  const walk = await walkByKeyboard(player.page, menu, { expect: ['#go-tuner', '#go-notes', '#go-recorder', '#go-chords', '#go-maze', '#quit'] });
   assert.equal(walk[0], '#go-tuner');
 
   await menu.evaluate(() => document.activeElement.blur());

@@ -156,6 +156,7 @@ test('the trainer reads the host\'s check string by string and gives one line of
     ['A string buzzing', c, { 5: { verdict: 'buzz', cents: 41 } }, [], 'x buzz ok ok ok ok', /A string buzzes: press the third finger just behind the 3rd fret/],
     ['D a fret too high', c, { 4: { verdict: 'wrong', heardMidi: 53 } }, [], 'x ok wrong ok ok ok', /D string sounded F3: move the second finger from the 3rd to the 2nd fret/],
     ['A rang open', c, { 5: { verdict: 'wrong', heardMidi: 45 } }, [], 'x ok ok ok ok ok'.replace('x ok', 'x wrong'), /A string rang open: press it at the 3rd fret/],
+    ['open high e fretted', c, { 1: { verdict: 'wrong', heardMidi: 65 } }, [], 'x ok ok ok ok wrong', /high e string sounded F4: it rings open here, so keep every finger off it/],
     ['low E rang in a C', c, {}, [40], 'ringing ok ok ok ok ok', /low E string should not ring/],
     ['the lowest fault is named first', c, { 1: { verdict: 'muted' }, 4: { verdict: 'buzz' } }, [], 'x ok buzz ok ok muted', /D string buzzes/],
     ['a string the host left out counts as muted', c, {}, [], null, null],
