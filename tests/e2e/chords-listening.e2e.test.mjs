@@ -14,8 +14,8 @@ const voicing = (name, frets) => library.voicings.find((v) => v.name === name &&
 const midis = (v) => C.targetNotes(v).map((n) => n.midi);
 
 // The listener and the practice judge still err on these renders (an open C named Cmaj7 from
-// an overtone; a muted open G string heard as rung; a strum 130 ms late judged a wrong note):
-// until they hear them right, the failures are reported, not counted.
+// an overtone; a muted open G string heard as rung; a strum 130 ms late now and then judged a
+// wrong note): until they hear them right, those failures are reported, not counted.
 const LISTENER_TODO = 'the chord listener and the practice judge still mishear these renders';
 
 let host = null;
@@ -100,12 +100,15 @@ test('the trainer flags a muted string and a wrong fret on the right strings, an
   assert.deepEqual([muted.hits, wrong.hits, clean.hits], ['0', '0', '1']);
 });
 
-test('the drill counts the clean changes of a two-chord run exactly, and a late one says by how much', { todo: LISTENER_TODO }, async () => {
+// The drill's verdict lines by beat, for the check of the late one after the run.
+const drillLines = new Map();
+const LATE = 9;                     // this strum comes 130 ms after its beat
+
+test('the drill counts the clean changes of a two-chord run exactly, and not a late one', async () => {
   const am = voicing('Am', 'x02210');
   const e = voicing('E', '022100');
   const BPM = 120;
   const BEATS = 16;                 // eight seconds
-  const LATE = 9;                   // this strum comes 130 ms after its beat
   const beat = 60 / BPM;
   const startDelay = 4 * beat;      // the page's count-in
   // The file starts when the drill's call reaches the host, the first to listen.
@@ -119,7 +122,7 @@ test('the drill counts the clean changes of a two-chord run exactly, and a late 
   await page.evaluate(() => { ChordsPage.drill.seconds = 8; });
   await page.fill('#drill-tempo', String(BPM));
   await page.click('#drill-start');
-  const lines = new Map();
+  const lines = drillLines;
   let shot = false;
   await waitUntil(async () => {
     const now = await page.evaluate(() => ({ last: document.getElementById('drill').dataset.last, line: document.getElementById('drill-line').textContent, state: document.getElementById('drill').dataset.state }));
@@ -133,11 +136,15 @@ test('the drill counts the clean changes of a two-chord run exactly, and a late 
   const result = await page.evaluate(() => ({ ...document.getElementById('drill').dataset, line: document.getElementById('drill-line').textContent }));
   assert.equal(result.changes, String(BEATS - 1));
   assert.equal(result.clean, String(BEATS - 2), `every change but the late one is clean (${[...lines].join(' | ')})`);
-  const late = /^late: Right chord, (\d+) ms late$/.exec(lines.get(LATE) || '');
-  assert.ok(late, `the late strum: ${lines.get(LATE)} (${[...lines].join(' | ')})`);
-  assert.ok(Math.abs(Number(late[1]) - 130) <= 25, `${late[1]} ms late`);
+  assert.notEqual((lines.get(LATE) || 'none').split(':')[0], 'hit', 'the late strum is no clean change');
   assert.match(result.line, /^14 clean changes of 15 at 120 bpm: your best for this pair!/);
   const settings = await page.evaluate(() => Tunewick.call('getSettings'));
   assert.deepEqual(JSON.parse(settings.drillBest), { 'Am-E': 14 });
   assert.equal(settings.drillTempo, 120);
+});
+
+test('a right chord strummed late says by how much', { todo: LISTENER_TODO }, () => {
+  const late = /^late: Right chord, (\d+) ms late$/.exec(drillLines.get(LATE) || '');
+  assert.ok(late, `the late strum: ${drillLines.get(LATE)} (${[...drillLines].join(' | ')})`);
+  assert.ok(Math.abs(Number(late[1]) - 130) <= 25, `${late[1]} ms late`);
 });
