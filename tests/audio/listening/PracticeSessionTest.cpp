@@ -118,7 +118,7 @@ TEST(PracticeSession, JudgesWhatIsPlayedAgainstTheStreamClock) {
             testing::addStrum(signal, c.rate, at, p.notes, 20.0, c.holdSeconds);
         }
         ASSERT_EQ(session.start(events(), kStartDelayMs, {}, c.latencyMs), 0);
-        stream->push(signal, static_cast<std::size_t>(c.rate / 200));  // 5 ms periods
+        testing::feed(*stream, signal, c.rate);
         const Param summary = session.stop();
 
         const std::vector<Verdict> got = verdicts(poster);
@@ -155,7 +155,7 @@ TEST(PracticeSession, AStopJudgesOnlyWhatHasClosedAndASecondStopHasNothingToSay)
     std::vector<float> signal(static_cast<std::size_t>(1.06 * 22050.0));
     testing::addStrum(signal, 22050.0, 0.4, kNotes[0]);
     testing::addStrum(signal, 22050.0, 0.9, kNotes[1]);
-    stream->push(signal, 110);
+    testing::feed(*stream, signal, 22050.0);
     const Param summary = session.stop();
     EXPECT_EQ(stream->taps(), 0u);
     const auto got = verdicts(poster);
