@@ -3,6 +3,8 @@
 import { test, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
 import { createRequire } from 'node:module';
 import { startHost, openPlayer, currentMovie, screenshot, sleep, waitUntil } from './harness.mjs';
 import { renderStrums } from './strums.mjs';
@@ -30,7 +32,12 @@ afterEach(async () => {
 
 /** The host with `strums` as its microphone, and the chords page open on its library. */
 async function open(strums, seconds) {
-  host = await startHost({ render: (file) => renderStrums(file, strums, seconds) });
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-strums-'));
+  try {
+    host = await startHost({ inputFile: renderStrums(path.join(dir, 'strums.wav'), strums, seconds) });
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
   player = await openPlayer(host.url);
   const menu = await currentMovie(player.page, 'Menu.html');
   await menu.click('#go-chords');

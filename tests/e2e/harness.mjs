@@ -131,13 +131,15 @@ export function readWav(file) {
  * microphone, and with the movies of the folder `movies` when it is given. Its settings live
  * in `configHome` (XDG_CONFIG_HOME; by default a folder inside the host's own, so no test
  * touches the user's); `env` replaces the environment it inherits (a sound server's, say).
+ * `inputFile`, when given, is the microphone instead of `segments` (copied into the folder).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, render, movies, configHome, env, rate = 8000 }) {
+export async function startHost({ segments, inputFile, movies, configHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  // `render(file)`, when given, writes the microphone's WAV file itself (a fluidsynth render).
-  const input = render ? render(path.join(dir, 'input.wav')) : writeWav(path.join(dir, 'input.wav'), segments, rate);
+  const input = path.join(dir, 'input.wav');
+  if (inputFile) fs.copyFileSync(inputFile, input);
+  else writeWav(input, segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
   const proc = spawn(hostBinary(), args, {

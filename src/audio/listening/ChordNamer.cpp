@@ -11,6 +11,7 @@ struct Quality {
     const char* name;
     const char* suffix;
     std::bitset<12> tones;  // intervals above the root
+    bool fifthOptional = false;  // guitar sevenths often leave the fifth out (C7 x32310)
 };
 
 std::bitset<12> intervals(std::initializer_list<int> semitones) {
@@ -25,9 +26,9 @@ const std::array<Quality, 11>& qualities() {
         {"major", "", intervals({0, 4, 7})},
         {"m", "m", intervals({0, 3, 7})},
         {"5", "5", intervals({0, 7})},
-        {"7", "7", intervals({0, 4, 7, 10})},
-        {"m7", "m7", intervals({0, 3, 7, 10})},
-        {"maj7", "maj7", intervals({0, 4, 7, 11})},
+        {"7", "7", intervals({0, 4, 7, 10}), true},
+        {"m7", "m7", intervals({0, 3, 7, 10}), true},
+        {"maj7", "maj7", intervals({0, 4, 7, 11}), true},
         {"sus4", "sus4", intervals({0, 5, 7})},
         {"sus2", "sus2", intervals({0, 2, 7})},
         {"add9", "add9", intervals({0, 2, 4, 7})},
@@ -55,9 +56,12 @@ std::optional<ChordName> nameClasses(const std::bitset<12>& classes, int bass) {
         if (!classes.test(static_cast<std::size_t>(root))) continue;
         const std::bitset<12> above = rotate(classes, root);
         for (std::size_t q = 0; q < table.size(); ++q) {
-            if (above != table[q].tones) continue;
-            // A root in the bass first, then the table's order.
-            const int rank = (root == bass ? 0 : 100) + static_cast<int>(q);
+            std::bitset<12> withoutFifth = table[q].tones;
+            withoutFifth.reset(7);
+            const bool full = above == table[q].tones;
+            if (!full && !(table[q].fifthOptional && above == withoutFifth)) continue;
+            // A root in the bass first, then a full chord, then the table's order.
+            const int rank = (root == bass ? 0 : 100) + (full ? 0 : 50) + static_cast<int>(q);
             if (rank >= bestRank) continue;
             bestRank = rank;
             ChordName name;

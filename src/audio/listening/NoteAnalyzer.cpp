@@ -12,13 +12,13 @@ namespace tunewick {
 namespace {
 
 constexpr double kStartSeconds = 0.04;    // lets a strum reach its last string
-constexpr double kLengthSeconds = 0.25;   // resolves a semitone at E2 with the zero padding
+constexpr double kLengthSeconds = 0.30;   // resolves a semitone at E2 with the zero padding
+constexpr double kGapSeconds = 0.01;      // between the window before the onset and the onset
+constexpr double kRise = 0.45;             // a note fading faster than this was struck before the onset
 constexpr double kMaxPartialHz = 6000.0;
 constexpr double kMatchCents = 40.0;      // a partial this close to h*f0 belongs to it
-constexpr int kMaxHarmonics = 10;
-// Klapuri's weighting of partial h of f0: (f0 + a) / (h f0 + b); favours low partials.
-constexpr double kWeightA = 52.0, kWeightB = 320.0;
-constexpr double kStopRatio = 0.18;       // a note weaker than this share of the first ends it
+constexpr double kPresentDb = -32.0;      // a fundamental this far under the loudest peak counts
+constexpr double kStandOut = 10.0;         // a partial this much above its neighbours is a note too
 constexpr double kMinLevelDb = -70.0;
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
@@ -56,12 +56,20 @@ void fft(std::vector<double>& re, std::vector<double>& im) {
     }
 }
 
-struct Partials {
-    std::array<int, kMaxHarmonics + 1> peak{};   // index into the peaks, -1 = none
-    std::array<double, kMaxHarmonics + 1> amplitude{};
-    int harmonics = 0;
-    double salience = 0;
-};
+// The strongest peak within kMatchCents of `hz` (peaks in rising frequency); 0 when none.
+double strongestNear(const std::vector<SpectralPeak>& peaks, double hz, double* foundHz = nullptr) {
+    const double low = hz * std::exp2(-kMatchCents / 1200.0), high = hz * std::exp2(kMatchCents / 1200.0);
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), low,
+                               [](const SpectralPeak& p, double value) { return p.hz < value; });
+    double best = 0;
+    for (; it != peaks.end() && it->hz <= high; ++it) {
+        if (it->amplitude > best) {
+            best = it->amplitude;
+            if (foundHz) *foundHz = it->hz;
+        }
+    }
+    return best;
+}
 
 }  // namespace
 
@@ -77,8 +85,10 @@ NoteAnalyzer::NoteAnalyzer(double sampleRate) : sampleRate_(sampleRate) {
     while (fftSize_ < 3 * length_) fftSize_ <<= 1;
     window_.resize(length_);
     for (std::size_t i = 0; i < length_; ++i) {
-        window_[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                          static_cast<double>(length_ - 1));
+        // Blackman: sidelobes under -58 dB, so a loud low note's skirts are not read as its
+        // neighbour a semitone away.
+        const double x = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length_ - 1);
+        window_[i] = 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x);
     }
     re_.resize(fftSize_);
     im_.resize(fftSize_);
@@ -115,8 +125,8 @@ void NoteAnalyzer::spectrum(const float* samples, std::size_t count, std::int64_
     for (std::size_t k = 0; k < magnitude_.size(); ++k) magnitude_[k] = std::hypot(re_[k], im_[k]) * scale;
 }
 
-void NoteAnalyzer::pickPeaks() {
-    peaks_.clear();
+void NoteAnalyzer::pickPeaks(std::vector<SpectralPeak>& peaks, double& floor) {
+    peaks.clear();
     const double binHz = sampleRate_ / static_cast<double>(fftSize_);
     const auto low = static_cast<std::size_t>(std::max(2.0, 70.0 / binHz));
     const auto high = std::min(magnitude_.size() - 2,
@@ -128,16 +138,16 @@ void NoteAnalyzer::pickPeaks() {
     auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
     std::nth_element(sorted.begin(), middle, sorted.end());
     const double loudest = *std::max_element(sorted.begin(), sorted.end());
-    floor_ = std::max({6.0 * *middle, loudest * 1e-3, 1e-6});
+    floor = std::max({6.0 * *middle, loudest * 1e-3, 1e-6});
     for (std::size_t k = low; k <= high; ++k) {
         const double m = magnitude_[k];
-        if (m < floor_ || m <= magnitude_[k - 1] || m < magnitude_[k + 1]) continue;
+        if (m < floor || m <= magnitude_[k - 1] || m < magnitude_[k + 1]) continue;
         // Parabolic interpolation of the log magnitude.
         const double a = std::log(magnitude_[k - 1] + 1e-12), b = std::log(m + 1e-12),
                      c = std::log(magnitude_[k + 1] + 1e-12);
         const double denominator = a - 2 * b + c;
         const double delta = denominator < 0 ? std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5) : 0.0;
-        peaks_.push_back({(static_cast<double>(k) + delta) * binHz, std::exp(b - 0.25 * (a - c) * delta)});
+        peaks.push_back({(static_cast<double>(k) + delta) * binHz, std::exp(b - 0.25 * (a - c) * delta)});
     }
 }
 
@@ -146,86 +156,70 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
     peaks_.clear();
     floor_ = 0;
     if (samples == nullptr || onset < 0 || static_cast<std::size_t>(onset) >= count) return notes;
+    const auto gap = static_cast<std::int64_t>(std::lround(kGapSeconds * sampleRate_));
+    spectrum(samples, count, onset - gap - static_cast<std::int64_t>(length_));
+    pickPeaks(before_, beforeFloor_);
     spectrum(samples, count, onset + static_cast<std::int64_t>(start_));
-    pickPeaks();
+    pickPeaks(peaks_, floor_);
     if (peaks_.empty()) return notes;
 
-    std::vector<double> remaining(peaks_.size());
-    for (std::size_t i = 0; i < peaks_.size(); ++i) remaining[i] = peaks_[i].amplitude;
     const double topHz = std::min(kMaxPartialHz, 0.45 * sampleRate_);
+    double loudest = 0;
+    for (const auto& peak : peaks_) loudest = std::max(loudest, peak.amplitude);
+    const double present = std::max(floor_, loudest * std::pow(10.0, kPresentDb / 20.0));
 
-    // The strongest remaining peak within kMatchCents of each partial of `midi`.
-    auto gather = [&](int midi) {
-        Partials found;
-        found.peak.fill(-1);
-        const double f0 = midiFrequency(midi);
-        for (int h = 1; h <= kMaxHarmonics && h * f0 < topHz; ++h) {
-            found.harmonics = h;
-            const double target = h * f0;
-            const double lowHz = target * std::exp2(-kMatchCents / 1200.0);
-            const double highHz = target * std::exp2(kMatchCents / 1200.0);
-            auto it = std::lower_bound(peaks_.begin(), peaks_.end(), lowHz,
-                                       [](const SpectralPeak& p, double hz) { return p.hz < hz; });
-            for (; it != peaks_.end() && it->hz <= highHz; ++it) {
-                const auto index = static_cast<std::size_t>(it - peaks_.begin());
-                if (remaining[index] > found.amplitude[h]) {
-                    found.amplitude[h] = remaining[index];
-                    found.peak[h] = static_cast<int>(index);
-                }
-            }
-            found.salience += (f0 + kWeightA) / (h * f0 + kWeightB) * found.amplitude[h];
-        }
-        // A note with neither its fundamental nor its second partial is not heard as that note.
-        if (found.amplitude[1] <= 0 && found.amplitude[2] <= 0) found.salience = 0;
-        return found;
+    // Bottom up: a note is a pitch whose fundamental and second partial are present and that the
+    // notes below it do not explain as one of their partials (a partial no louder than its
+    // neighbours in the lower note's series is that note's own).
+    struct Accepted {
+        int midi;
+        double hz;  // the measured fundamental
     };
-
-    std::array<bool, kHighestMidi + 1> taken{};
-    double firstSalience = 0;
-    while (notes.size() < kMaxNotes) {
-        int best = -1;
-        Partials bestPartials;
-        for (int midi = kLowestMidi; midi <= kHighestMidi; ++midi) {
-            if (taken[static_cast<std::size_t>(midi)]) continue;
-            Partials candidate = gather(midi);
-            if (candidate.salience > bestPartials.salience) {
-                bestPartials = candidate;
-                best = midi;
+    std::vector<Accepted> accepted;
+    std::vector<HeardNote> found;
+    for (int midi = kLowestMidi; midi <= kHighestMidi; ++midi) {
+        const double f0 = midiFrequency(midi);
+        double hz = 0;
+        const double fundamental = strongestNear(peaks_, f0, &hz);
+        if (fundamental < present) continue;
+        if (2 * f0 < topHz && strongestNear(peaks_, 2 * f0) < floor_) continue;
+        bool explained = false;
+        for (const auto& lower : accepted) {
+            const double ratio = hz / lower.hz;
+            const int h = static_cast<int>(std::lround(ratio));
+            if (h < 2 || std::abs(1200.0 * std::log2(ratio / h)) > kMatchCents) continue;
+            const double below = strongestNear(peaks_, (h - 1) * lower.hz);
+            const double above = (h + 1) * lower.hz < topHz ? strongestNear(peaks_, (h + 1) * lower.hz) : 0.0;
+            if (fundamental <= kStandOut * std::max(below, above)) {
+                explained = true;
+                break;
             }
         }
-        if (best < 0 || bestPartials.salience <= 0) break;
-        if (firstSalience == 0) firstSalience = bestPartials.salience;
-        if (bestPartials.salience < kStopRatio * firstSalience) break;
-        taken[static_cast<std::size_t>(best)] = true;
-
-        // Cancel the note's partials down to its smooth envelope: what a partial has beyond the
-        // mean of it and its neighbours belongs to another note.
-        double energy = 0, centsSum = 0, centsWeight = 0;
-        const int harmonics = bestPartials.harmonics;
-        for (int h = 1; h <= harmonics; ++h) {
-            const int index = bestPartials.peak[h];
-            if (index < 0) continue;
-            double sum = 0;
-            int terms = 0;
-            for (int j = std::max(1, h - 1); j <= std::min(harmonics, h + 1); ++j) {
-                sum += bestPartials.amplitude[j];
-                ++terms;
-            }
-            const double envelope = std::min(bestPartials.amplitude[h], sum / terms);
-            const double own = h == 1 ? bestPartials.amplitude[h] : envelope;
-            remaining[static_cast<std::size_t>(index)] -= own;
-            energy += own * own;
-            if (h <= 4) {
-                const double hz = peaks_[static_cast<std::size_t>(index)].hz / h;
-                centsSum += centsBetween(hz, midiFrequency(best)) * own;
-                centsWeight += own;
-            }
+        if (explained) continue;
+        accepted.push_back({midi, hz});
+        // Still ringing from before the onset and fading, not struck now: it explains partials,
+        // but is not heard as a note of this onset.
+        if (fundamental < kRise * strongestNear(before_, f0)) continue;
+        double energy = 0;
+        for (int h = 1; h <= 4 && h * f0 < topHz; ++h) {
+            const double a = strongestNear(peaks_, h * hz);
+            energy += a * a;
         }
-        const float level = static_cast<float>(10.0 * std::log10(std::max(energy, 1e-12)));
-        if (level < kMinLevelDb) break;
-        notes.push_back({best, level,
-                         centsWeight > 0 ? static_cast<float>(centsSum / centsWeight)
-                                         : std::numeric_limits<float>::quiet_NaN()});
+        double centsSum = 0, weight = 0;
+        for (int h = 1; h <= 4 && h * f0 < topHz; ++h) {
+            double partialHz = 0;
+            const double a = strongestNear(peaks_, h * f0, &partialHz);
+            if (a <= 0) continue;
+            centsSum += a * centsBetween(partialHz / h, f0);
+            weight += a;
+        }
+        found.push_back({midi, static_cast<float>(10.0 * std::log10(std::max(energy, 1e-12))),
+                         weight > 0 ? static_cast<float>(centsSum / weight) : std::numeric_limits<float>::quiet_NaN()});
+    }
+    std::sort(found.begin(), found.end(), [](const HeardNote& a, const HeardNote& b) { return a.level > b.level; });
+    for (const auto& note : found) {
+        if (notes.size() == kMaxNotes) break;
+        if (note.level >= kMinLevelDb) notes.push_back(note);
     }
     if (notes.size() != 1) {
         for (auto& note : notes) note.cents = std::numeric_limits<float>::quiet_NaN();

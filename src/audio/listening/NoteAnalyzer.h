@@ -52,12 +52,14 @@ public:
 
     // The peaks of the window analyse() saw last, in rising frequency.
     const std::vector<SpectralPeak>& peaks() const { return peaks_; }
+    // The peaks of the same length just before the onset: what was ringing already.
+    const std::vector<SpectralPeak>& peaksBefore() const { return before_; }
     // The noise floor of that window (linear amplitude), under which no peak was kept.
     double floor() const { return floor_; }
 
 private:
     void spectrum(const float* samples, std::size_t count, std::int64_t from);
-    void pickPeaks();
+    void pickPeaks(std::vector<SpectralPeak>& peaks, double& floor);
 
     double sampleRate_;
     std::size_t start_;   // onset -> window start
@@ -66,8 +68,8 @@ private:
 
     // Scratch, sized once.
     std::vector<double> window_, re_, im_, magnitude_;
-    std::vector<SpectralPeak> peaks_;
-    double floor_ = 0;
+    std::vector<SpectralPeak> peaks_, before_;
+    double floor_ = 0, beforeFloor_ = 0;
 };
 
 // Equal-tempered frequency of a MIDI note at A4 = 440 Hz.

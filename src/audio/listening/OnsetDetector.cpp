@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <complex>
 #include <numbers>
 #include <stdexcept>
@@ -13,31 +15,41 @@ namespace {
 
 // Analysis constants, in time units so that every input rate behaves alike.
 constexpr double kHopSeconds = 0.0029;       // one frame of the detection function
-constexpr double kWindowSeconds = 0.040;     // at least this much signal per spectrum
+constexpr double kWindowSeconds = 0.040;     // about this much signal per spectrum
 constexpr double kLowestHz = 40.0;           // below the low E string's fundamental
 constexpr double kHighestHz = 11000.0;       // a pluck's click lives up to here
 constexpr double kBandsPerOctave = 24.0;
 constexpr int kMaxFilterBands = 1;           // +-1 band: a vibrato or bend of half a semitone
-constexpr double kLambda = 1.0;              // log(1 + lambda * |X|) on 16-bit scaled magnitudes
+// Log compression log(floor + |X|) on 16-bit scaled magnitudes, the floor one unit plus 45 dB
+// under the louder of the two frames compared: what changes far below the sounding partials
+// (a damped string's spectral splatter) adds no flux, while a quiet pluck still does.
+constexpr float kScale = 32768.0f;
+constexpr float kRelativeFloor = 0.0056f;
 constexpr double kPreMaxSeconds = 0.030;     // a peak is the largest of this much before it
 constexpr double kPostMaxSeconds = 0.009;    // ... and of this much after (the look-ahead)
 constexpr double kPreAverageSeconds = 0.100; // the adaptive threshold's memory
-constexpr double kThresholdDelta = 1.1;      // flux above the recent average that counts
-constexpr double kThresholdRatio = 1.0;      // the recent average's weight in the threshold
+constexpr double kThresholdDelta = 4.0;      // flux above the recent average that counts
+constexpr double kThresholdRatio = 2.0;      // the recent average's weight in the threshold
 constexpr double kMinimumGapSeconds = 0.090; // a strum of up to 80 ms is one onset
-// The fine placement: the high-passed signal's energy in blocks of about 1.5 ms, each compared
-// with the largest of the ~13 ms before it (one period of the low E string), over a stretch
-// that reaches this far before the detecting frame's window.
-constexpr double kBlockSeconds = 0.00145;
-constexpr double kReferenceSeconds = 0.013;
+// The fine placement: a second flux over short windows a millisecond and a half apart, over a
+// stretch that reaches this far before the detecting frame's window; the onset is where it
+// first climbs half way from its median to its peak (a strum's first string, not its loudest).
+constexpr double kFineWindowSeconds = 0.0116;
+constexpr double kFineHopSeconds = 0.00145;
 constexpr double kSearchBeforeWindowSeconds = 0.040;
-constexpr double kEarliestShare = 0.5;  // the first string: the first rise of half the largest
-constexpr double kLeastRise = 0.25;     // log10 energy ratio below which the frame time stands
+constexpr double kEarliestShare = 0.5;
+constexpr double kStringGapSeconds = 0.025;  // the most between two strings of a strum that links them
 
 std::size_t nextPowerOfTwo(std::size_t n) {
     std::size_t p = 1;
     while (p < n) p <<= 1;
     return p;
+}
+
+// The power of two nearest to n on a log scale.
+std::size_t nearestPowerOfTwo(std::size_t n) {
+    const std::size_t above = nextPowerOfTwo(n);
+    return static_cast<double>(above) / static_cast<double>(n) > static_cast<double>(n) / static_cast<double>(above / 2) ? above / 2 : above;
 }
 
 std::size_t samplesOf(double seconds, double rate) {
@@ -95,11 +107,11 @@ struct OnsetDetector::State {
     explicit State(double rate);
 
     double rate;
-    std::size_t hop, window, block, referenceBlocks;
+    std::size_t hop, window, fineHop, fineWindow, fineDiff;
     std::size_t diffFrames, preMax, postMax, preAverage, gapFrames;
     std::size_t searchBefore;
-    Fft fft;
-    std::vector<float> hann;
+    Fft fft, fineFft;
+    std::vector<float> hann, fineHann;
     std::vector<Band> bands;
     // Input history: a power-of-two ring addressed by absolute sample index.
     std::vector<float> history;
@@ -110,8 +122,11 @@ struct OnsetDetector::State {
     std::size_t fluxRing;
     // Scratch.
     std::vector<std::complex<float>> spectrum;
-    std::vector<float> logBands;
-    std::vector<float> blockEnergy;
+    std::vector<float> rawBands;
+    std::vector<std::vector<float>> fineFiltered;  // ring of fineDiff + 1 spectra
+    std::vector<float> fineRaw;
+    std::vector<float> fineFlux, fineSorted;
+    std::size_t fineFirstBin = 1;
 
     std::int64_t fed = 0;             // samples fed since reset
     std::int64_t frames = 0;          // frames computed; frame k ends at sample (k + 1) * hop
@@ -132,10 +147,12 @@ struct OnsetDetector::State {
 OnsetDetector::State::State(double sampleRate)
     : rate(sampleRate),
       hop(samplesOf(kHopSeconds, sampleRate)),
-      window(nextPowerOfTwo(samplesOf(kWindowSeconds, sampleRate))),
-      block(samplesOf(kBlockSeconds, sampleRate)),
-      referenceBlocks(std::max<std::size_t>(1, samplesOf(kReferenceSeconds, sampleRate) / samplesOf(kBlockSeconds, sampleRate))),
-      fft(nextPowerOfTwo(samplesOf(kWindowSeconds, sampleRate))) {
+      window(nearestPowerOfTwo(samplesOf(kWindowSeconds, sampleRate))),
+      fineHop(samplesOf(kFineHopSeconds, sampleRate)),
+      fineWindow(nextPowerOfTwo(samplesOf(kFineWindowSeconds, sampleRate))),
+      fft(nearestPowerOfTwo(samplesOf(kWindowSeconds, sampleRate))),
+      fineFft(nextPowerOfTwo(samplesOf(kFineWindowSeconds, sampleRate))) {
+    fineDiff = std::max<std::size_t>(1, (fineWindow / 4 + fineHop / 2) / fineHop);
     // Compare with the frame where the window's overlap with this one falls to half.
     diffFrames = std::max<std::size_t>(1, (window / 4 + hop / 2) / hop);
     preMax = samplesOf(kPreMaxSeconds, rate) / hop;
@@ -144,10 +161,15 @@ OnsetDetector::State::State(double sampleRate)
     gapFrames = samplesOf(kMinimumGapSeconds, rate) / hop;
     searchBefore = samplesOf(kSearchBeforeWindowSeconds, rate);
 
-    hann.resize(window);
-    for (std::size_t i = 0; i < window; ++i) {
-        hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(window)));
-    }
+    auto makeHann = [](std::size_t size) {
+        std::vector<float> w(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            w[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(size)));
+        }
+        return w;
+    };
+    hann = makeHann(window);
+    fineHann = makeHann(fineWindow);
     // Band centres every 1/24 octave, as bins; bands that fall on the same bin are one.
     double binHz = rate / static_cast<double>(window);
     double top = std::min(kHighestHz, 0.45 * rate);
@@ -170,15 +192,19 @@ OnsetDetector::State::State(double sampleRate)
         bands.push_back(std::move(band));
     }
 
-    std::size_t needed = window + searchBefore + (postMax + 2) * hop + block * (referenceBlocks + 2);
+    std::size_t needed = window + searchBefore + (postMax + 2) * hop + fineWindow + (fineDiff + 2) * fineHop;
     history.assign(nextPowerOfTwo(needed), 0.0f);
     historyMask = history.size() - 1;
-    filtered.assign(diffFrames + 1, std::vector<float>(bands.size(), 0.0f));
+    filtered.assign(diffFrames + 1, std::vector<float>(bands.size() + 1, 0.0f));  // + the frame's loudest
     fluxRing = std::max(preAverage, preMax) + postMax + 2;
     flux.assign(fluxRing, 0.0f);
     spectrum.resize(window);
-    logBands.resize(bands.size());
-    blockEnergy.resize((window + searchBefore) / block + referenceBlocks + 2);
+    rawBands.resize(bands.size());
+    fineFirstBin = std::max<std::size_t>(1, static_cast<std::size_t>(kLowestHz * static_cast<double>(fineWindow) / rate));
+    fineFiltered.assign(fineDiff + 1, std::vector<float>(fineWindow / 2 + 1, 0.0f));
+    fineRaw.resize(fineWindow / 2);
+    fineFlux.resize((window + searchBefore) / fineHop + 2);
+    fineSorted.resize(fineFlux.size());
 }
 
 void OnsetDetector::State::clear() {
@@ -199,31 +225,36 @@ void OnsetDetector::State::computeFrame() {
         spectrum[i] = {sampleAt(start + static_cast<std::int64_t>(i)) * hann[i], 0.0f};
     }
     fft.transform(spectrum);
-    // Magnitudes on the scale of 16-bit samples, so that lambda = 1 keeps the usual meaning.
-    constexpr float kScale = 32768.0f;
+    float loudest = 0.0f;
     for (std::size_t b = 0; b < bands.size(); ++b) {
         const Band& band = bands[b];
         float sum = 0.0f;
         for (std::size_t j = 0; j < band.weights.size(); ++j) sum += band.weights[j] * std::abs(spectrum[band.first + j]);
-        logBands[b] = std::log10(1.0f + static_cast<float>(kLambda) * kScale * sum);
+        rawBands[b] = kScale * sum;
+        loudest = std::max(loudest, rawBands[b]);
     }
     // The ring holds frames f - diffFrames .. f - 1; slot f % size holds the one no longer needed.
     const auto& reference = filtered[static_cast<std::size_t>(frames + 1) % filtered.size()];  // frame f - diffFrames
+    const float floor = 1.0f + kRelativeFloor * std::max(loudest, reference.back());
     float total = 0.0f;
     for (std::size_t b = 0; b < bands.size(); ++b) {
-        float rise = logBands[b] - reference[b];
-        if (rise > 0.0f) total += rise;
+        if (rawBands[b] > reference[b]) total += std::log10((floor + rawBands[b]) / (floor + reference[b]));
     }
     // Store this frame's max-filtered spectrum where the oldest was.
     auto& slot = filtered[static_cast<std::size_t>(frames) % filtered.size()];
     for (std::size_t b = 0; b < bands.size(); ++b) {
         std::size_t lo = b >= static_cast<std::size_t>(kMaxFilterBands) ? b - kMaxFilterBands : 0;
         std::size_t hi = std::min(bands.size() - 1, b + kMaxFilterBands);
-        float m = logBands[lo];
-        for (std::size_t k = lo + 1; k <= hi; ++k) m = std::max(m, logBands[k]);
+        float m = rawBands[lo];
+        for (std::size_t k = lo + 1; k <= hi; ++k) m = std::max(m, rawBands[k]);
         slot[b] = m;
     }
-    flux[static_cast<std::size_t>(frames) % fluxRing] = frames < static_cast<std::int64_t>(diffFrames) ? 0.0f : total;
+    slot.back() = loudest;
+    // Until the reference frame lies wholly inside the input, the start of the stream itself
+    // would read as an onset.
+    const bool settled = (frames + 1 - static_cast<std::int64_t>(diffFrames)) * static_cast<std::int64_t>(hop) >=
+                         static_cast<std::int64_t>(window);
+    flux[static_cast<std::size_t>(frames) % fluxRing] = settled ? total : 0.0f;
     ++frames;
 }
 
@@ -247,47 +278,91 @@ void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable
     if (value < kThresholdRatio * average + kThresholdDelta) return;
     lastOnsetFrame = frame;
     std::int64_t sample = place(frame);
+    if (std::getenv("ONSET_TRACE")) std::fprintf(stderr, "%.4f %.4f %.2f %.2f\n", ((frame + 1) * static_cast<double>(hop)) / rate, sample / rate, value, average);
     lastOnsetSample = sample;
     found.push_back({sample, value});
 }
 
-// Where in the detecting frame's stretch the onset starts: the first block of the high-passed
-// signal whose energy rises over the recent past by at least half the largest such rise (a
-// strum's first string rather than its loudest).
+// Where in the detecting frame's stretch the onset starts, from the short-window flux: the
+// first frame that climbs half way from the stretch's median to its peak, interpolated between
+// frames: the end of that frame's window is where the fresh sound entered it.
 std::int64_t OnsetDetector::State::place(std::int64_t frame) {
+    const auto hopI = static_cast<std::int64_t>(fineHop);
     std::int64_t end = (frame + 1) * static_cast<std::int64_t>(hop);
     std::int64_t begin = end - static_cast<std::int64_t>(window + searchBefore);
     // Not into the previous onset's own attack.
     begin = std::max(begin, lastOnsetSample + static_cast<std::int64_t>(samplesOf(kMinimumGapSeconds / 2, rate)));
-    std::int64_t fallback = end - static_cast<std::int64_t>(window / 2);
-    if (begin >= end) return std::max<std::int64_t>(0, fallback);
-    std::int64_t refStart = begin - static_cast<std::int64_t>(referenceBlocks * block);
-    auto blocks = static_cast<std::size_t>((end - refStart) / static_cast<std::int64_t>(block));
-    blocks = std::min(blocks, blockEnergy.size());
-    for (std::size_t j = 0; j < blocks; ++j) {
-        double energy = 1e-12;
-        std::int64_t s0 = refStart + static_cast<std::int64_t>(j * block);
-        for (std::size_t i = 0; i < block; ++i) {
-            float d = sampleAt(s0 + static_cast<std::int64_t>(i)) - sampleAt(s0 + static_cast<std::int64_t>(i) - 1);
-            energy += static_cast<double>(d) * d;
+    const std::int64_t fallback = std::max<std::int64_t>(0, end - static_cast<std::int64_t>(window / 2));
+    const std::int64_t lead = static_cast<std::int64_t>(fineWindow / 4);
+    // Fine frame m ends at begin + lead + m * fineHop; the first fineDiff only serve as references.
+    const std::int64_t first = begin + lead - static_cast<std::int64_t>(fineDiff) * hopI;
+    std::size_t count = 0;
+    for (std::int64_t m = 0;; ++m) {
+        const std::int64_t frameEnd = first + m * hopI;
+        if (frameEnd > end || count >= fineFlux.size()) break;
+        for (std::size_t i = 0; i < fineWindow; ++i) {
+            spectrum[i] = {sampleAt(frameEnd - static_cast<std::int64_t>(fineWindow - i)) * fineHann[i], 0.0f};
         }
-        blockEnergy[j] = static_cast<float>(std::log10(energy));
+        fineFft.transform(spectrum);  // spectrum holds at least fineWindow values
+        float loudest = 0.0f;
+        for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
+            fineRaw[k] = kScale * std::abs(spectrum[k]);
+            loudest = std::max(loudest, fineRaw[k]);
+        }
+        const auto slot = static_cast<std::size_t>(m) % fineFiltered.size();
+        if (m >= static_cast<std::int64_t>(fineDiff)) {
+            const auto& reference = fineFiltered[static_cast<std::size_t>(m + 1) % fineFiltered.size()];
+            const float floor = 1.0f + kRelativeFloor * std::max(loudest, reference.back());
+            float total = 0.0f;
+            for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
+                if (fineRaw[k] > reference[k]) total += std::log10((floor + fineRaw[k]) / (floor + reference[k]));
+            }
+            fineFlux[count++] = total;
+        }
+        auto& store = fineFiltered[slot];
+        for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
+            float m3 = fineRaw[k];
+            if (k > fineFirstBin) m3 = std::max(m3, fineRaw[k - 1]);
+            if (k + 1 < fineWindow / 2) m3 = std::max(m3, fineRaw[k + 1]);
+            store[k] = m3;
+        }
+        store.back() = loudest;
     }
-    float best = 0.0f;
-    for (std::size_t j = referenceBlocks; j < blocks; ++j) {
-        float reference = *std::max_element(blockEnergy.begin() + static_cast<std::ptrdiff_t>(j - referenceBlocks),
-                                            blockEnergy.begin() + static_cast<std::ptrdiff_t>(j));
-        best = std::max(best, blockEnergy[j] - reference);
+    if (count < 3) return fallback;
+    // A three-frame mean: a noise spike lasts one frame, an attack several.
+    float before = fineFlux[0];
+    for (std::size_t j = 1; j + 1 < count; ++j) {
+        const float here = fineFlux[j];
+        fineFlux[j] = (before + here + fineFlux[j + 1]) / 3.0f;
+        before = here;
     }
-    if (best < kLeastRise) return std::max<std::int64_t>(0, fallback);
-    for (std::size_t j = referenceBlocks; j < blocks; ++j) {
-        float reference = *std::max_element(blockEnergy.begin() + static_cast<std::ptrdiff_t>(j - referenceBlocks),
-                                            blockEnergy.begin() + static_cast<std::ptrdiff_t>(j));
-        if (blockEnergy[j] - reference >= kEarliestShare * best) {
-            return std::max<std::int64_t>(0, refStart + static_cast<std::int64_t>(j * block));
+    std::copy(fineFlux.begin(), fineFlux.begin() + static_cast<std::ptrdiff_t>(count), fineSorted.begin());
+    auto middle = fineSorted.begin() + static_cast<std::ptrdiff_t>(count / 2);
+    std::nth_element(fineSorted.begin(), middle, fineSorted.begin() + static_cast<std::ptrdiff_t>(count));
+    const float median = *middle;
+    const auto peakAt = static_cast<std::size_t>(
+        std::max_element(fineFlux.begin(), fineFlux.begin() + static_cast<std::ptrdiff_t>(count)) - fineFlux.begin());
+    const float peak = fineFlux[peakAt];
+    if (!(peak > median)) return fallback;
+    const float level = median + static_cast<float>(kEarliestShare) * (peak - median);
+    // From the peak back through the strings of a strum: the earliest frame above the level
+    // that is no more than a string's gap before the next one.
+    const auto gap = static_cast<std::ptrdiff_t>(samplesOf(kStringGapSeconds, rate) / fineHop);
+    std::size_t earliest = peakAt;
+    for (std::ptrdiff_t j = static_cast<std::ptrdiff_t>(peakAt) - 1; j >= 0; --j) {
+        if (fineFlux[static_cast<std::size_t>(j)] >= level) {
+            earliest = static_cast<std::size_t>(j);
+        } else if (static_cast<std::ptrdiff_t>(earliest) - j > gap) {
+            break;
         }
     }
-    return std::max<std::int64_t>(0, fallback);
+    // Flux frame j ends at begin + lead + j * fineHop; interpolate the crossing.
+    double position = static_cast<double>(begin + lead) + static_cast<double>(earliest) * static_cast<double>(fineHop);
+    if (earliest > 0 && fineFlux[earliest] > fineFlux[earliest - 1] && fineFlux[earliest - 1] < level) {
+        position -= static_cast<double>(fineHop) * (fineFlux[earliest] - level) / (fineFlux[earliest] - fineFlux[earliest - 1]);
+    }
+    // Log compression lifts the flux half way as soon as the fresh sound enters the window.
+    return std::max<std::int64_t>(0, std::llround(position));
 }
 
 OnsetDetector::OnsetDetector(double sampleRate) {

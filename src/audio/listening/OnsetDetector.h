@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tunewick {
@@ -55,5 +56,10 @@ private:
 
 // Offline convenience: every onset of a whole signal, in time order.
 std::vector<Onset> detectOnsets(const float* samples, std::size_t count, double sampleRate);
+
+// Every onset of a sound file that libsndfile reads (WAV, FLAC, ...), its channels mixed down,
+// at the file's own rate (stored in *sampleRate when given). Throws std::runtime_error naming
+// the file when it cannot be read or its rate is outside 8000 .. 96000 Hz.
+std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRate = nullptr);
 
 }  // namespace tunewick

@@ -23,7 +23,7 @@ class PracticeClock {
 public:
     // Milliseconds after the window closes by which an event is decided, whatever the analysis
     // would still like to hear; the rest of the 200 ms allowed is for the post to the page.
-    static constexpr double kMaxWaitMs = 150.0;
+    static constexpr double kMaxWaitMs = 175.0;
 
     PracticeClock(double sampleRate, double startDelayMs, double latencyMs, PracticeOptions options);
 

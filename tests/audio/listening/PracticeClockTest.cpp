@@ -34,7 +34,7 @@ TEST(PracticeClock, TheWindowsSpanTheLateWindowEitherSide) {
 }
 
 TEST(PracticeClock, AnEventIsDecidedOnceItsNotesAreHeardAndNeverLaterThanTheLongestWait) {
-    // 1 sample = 1 ms: due at 1000, window closes at 1150, the longest wait ends at 1300.
+    // 1 sample = 1 ms: due at 1000, window closes at 1150, the longest wait ends at 1325.
     const PracticeClock clock(1000, 0, 0, {50, 150});
     const std::int64_t reportDelay = 30, analysis = 200;
     struct Case {
@@ -49,8 +49,8 @@ TEST(PracticeClock, AnEventIsDecidedOnceItsNotesAreHeardAndNeverLaterThanTheLong
         {"an early onset heard whole", 1180, 950, true},
         {"an onset on time still sounding", 1180, 1000, false},
         {"that onset heard whole", 1200, 1000, true},
-        {"a late onset still sounding", 1299, 1140, false},
-        {"the longest wait is over", 1300, 1140, true},
+        {"a late onset still sounding", 1324, 1140, false},
+        {"the longest wait is over", 1325, 1140, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(clock.ready(1000, c.available, reportDelay, c.latestOnset, analysis), c.ready) << c.what;
