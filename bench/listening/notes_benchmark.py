@@ -153,9 +153,9 @@ def main():
                 lines = [l.split(' ') for l in run(args.tool, '--engine', 'check', '--expect', expect, wav) if l.strip()]
                 by_due = {}
                 for due, midi, verdict, offset in lines:
-                    by_due.setdefault(round(float(due) - shift / 1000, 3), []).append((int(midi), verdict, offset))
+                    by_due.setdefault(round(float(due) - shift / 1000, 4), []).append((int(midi), verdict, offset))
                 for e in strums:
-                    got = by_due.get(round(e['time'], 3), [])
+                    got = by_due.get(round(e['time'], 4), [])
                     for midi, verdict, offset in got:
                         if verdict == 'heard':
                             offsets[shift].append(float(offset) + shift)
@@ -173,6 +173,9 @@ def main():
                         if sounds:
                             s['sounding'] += 1
                             s['called_missing'] += not said
+                            if not said:
+                                failures.append(f"{os.path.basename(wav)} {e['time']:.2f} {e['voicing']} "
+                                                f"{n['midi']} called missing: {got}")
                     fault = e['fault']
                     clean_said = all(v == 'heard' for v in verdicts.values()) and not extras
                     s['events_right'] += clean_said == (fault is None)
