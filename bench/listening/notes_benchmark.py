@@ -179,6 +179,9 @@ def main():
                     fault = e['fault']
                     clean_said = all(v == 'heard' for v in verdicts.values()) and not extras
                     s['events_right'] += clean_said == (fault is None)
+                    if fault is None and not clean_said:
+                        failures.append(f"{os.path.basename(wav)} {e['time']:.2f} {e['voicing']} "
+                                        f"clean judged faulty: {got}")
                     if fault:
                         masked = is_masked(fault['expected'], played)
                         key = 'masked' if masked else 'faults'
