@@ -158,12 +158,12 @@ int checkExpected(const std::string& path, const std::string& expectPath) {
         for (const auto& verdict : result.notes) {
             if (verdict.heard) {
                 const double offset = std::round(verdict.offsetMs * 10.0) / 10.0 + 0.0;
-                std::printf("%.3f %d heard %.1f\n", event.due, verdict.midi, offset);
+                std::printf("%.4f %d heard %.1f\n", event.due, verdict.midi, offset);
             } else {
-                std::printf("%.3f %d missing -\n", event.due, verdict.midi);
+                std::printf("%.4f %d missing -\n", event.due, verdict.midi);
             }
         }
-        for (int midi : result.extra) std::printf("%.3f %d extra -\n", event.due, midi);
+        for (int midi : result.extra) std::printf("%.4f %d extra -\n", event.due, midi);
     }
     std::fflush(stdout);
     return 0;

@@ -12,8 +12,8 @@
 #include "audio/listening/ChordListener.h"
 #include "audio/listening/PracticeSession.h"
 #include "bridge/DialogPoster.h"
-#include "bridge/FlashObject.h"
 #include "commands/ListeningCommands.h"
+#include "ParamJson.h"
 #include "support/ScriptedSampleStream.h"
 
 namespace tunewick {
@@ -28,27 +28,9 @@ public:
     void postCallSwfFunction(FunctionCall) override {}
 };
 
-Param fromJson(const json& value) {
-    Param out;
-    if (value.is_boolean()) return Param(value.get<bool>());
-    if (value.is_number()) {
-        out.setNumber(value.get<double>());
-    } else if (value.is_string()) {
-        out.setString(value.get<std::string>());
-    } else if (value.is_array() || value.is_object()) {
-        auto map = std::make_unique<FlashObject>();
-        std::size_t i = 0;
-        for (const auto& [key, item] : value.items()) {
-            map->setProperty(value.is_array() ? std::to_string(i++) : key, std::make_unique<Param>(fromJson(item)));
-        }
-        value.is_array() ? out.setArray(std::move(map)) : out.setObject(std::move(map));
-    }
-    return out;
-}
-
 std::vector<Param> args(const json& list) {
     std::vector<Param> out;
-    for (const auto& item : list) out.push_back(fromJson(item));
+    for (const auto& item : list) out.push_back(testing::paramFromJson(item));
     return out;
 }
 

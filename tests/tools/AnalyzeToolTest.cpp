@@ -373,12 +373,12 @@ TEST(AnalyzeTool, CheckJudgesEachExpectedNote) {
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     const double none = std::nan("");
     const std::vector<CheckLine> expected{
-        {"1.000", 45, "heard", 50.0}, {"1.000", 52, "heard", 50.0}, {"1.000", 57, "heard", 50.0},
-        {"1.000", 61, "heard", 50.0}, {"1.000", 64, "heard", 50.0},
-        {"2.500", 45, "missing", none}, {"2.500", 52, "heard", 0.0}, {"2.500", 57, "heard", 0.0},
-        {"2.500", 61, "heard", 0.0}, {"2.500", 64, "heard", 0.0},
-        {"4.000", 45, "heard", -20.0}, {"4.000", 52, "heard", -20.0}, {"4.000", 57, "heard", -20.0},
-        {"4.000", 61, "missing", none}, {"4.000", 64, "heard", -20.0}, {"4.000", 62, "extra", none},
+        {"1.0000", 45, "heard", 50.0}, {"1.0000", 52, "heard", 50.0}, {"1.0000", 57, "heard", 50.0},
+        {"1.0000", 61, "heard", 50.0}, {"1.0000", 64, "heard", 50.0},
+        {"2.5000", 45, "missing", none}, {"2.5000", 52, "heard", 0.0}, {"2.5000", 57, "heard", 0.0},
+        {"2.5000", 61, "heard", 0.0}, {"2.5000", 64, "heard", 0.0},
+        {"4.0000", 45, "heard", -20.0}, {"4.0000", 52, "heard", -20.0}, {"4.0000", 57, "heard", -20.0},
+        {"4.0000", 61, "missing", none}, {"4.0000", 64, "heard", -20.0}, {"4.0000", 62, "extra", none},
     };
     const auto printed = lines(outcome.out);
     ASSERT_EQ(printed.size(), expected.size()) << outcome.out;

@@ -3,9 +3,10 @@
 // lowest note is not the root. A pure function, callable from any thread.
 //
 // Every pitch class present is tried as the root; a quality fits when its chord tones are all
-// present and nothing else is. Among fitting names the one whose root is the lowest note wins,
-// then the simpler quality. Notes far weaker than the strongest (a ringing harmonic) are left
-// out first; if the rest names no chord, all of them are tried.
+// present and nothing else is (sevenths may leave out the fifth). Among fitting names the one
+// whose root is the lowest note wins, then the full chord, then the simpler quality. When all
+// the notes name no chord, the weakest are dropped one by one (a stray harmonic or a string
+// ringing on) until the rest do, keeping at least two.
 #include <optional>
 #include <string>
 #include <vector>

@@ -18,6 +18,8 @@ constexpr double kRise = 0.45;             // a note fading faster than this was
 constexpr double kMaxPartialHz = 6000.0;
 constexpr double kMatchCents = 40.0;      // a partial this close to h*f0 belongs to it
 constexpr double kPresentDb = -32.0;      // a fundamental this far under the loudest peak counts
+constexpr double kPartialShare = 0.063;   // -24 dB: the second or third partial at least this
+constexpr double kShadow = 4.0;           // 12 dB: a second partial this far over its fundamental
 constexpr double kStandOut = 10.0;         // a partial this much above its neighbours is a note too
 constexpr double kMinLevelDb = -70.0;
 
@@ -182,7 +184,17 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
         double hz = 0;
         const double fundamental = strongestNear(peaks_, f0, &hz);
         if (fundamental < present) continue;
-        if (2 * f0 < topHz && strongestNear(peaks_, 2 * f0) < floor_) continue;
+        // A string has partials; a lone peak (a body resonance, a hum) does not.
+        // A weak peak an octave under a note, with that note's partials for its even ones and
+        // no odd ones, is that note's shadow.
+        if (2 * f0 < topHz) {
+            const double least = std::max(floor_, fundamental * kPartialShare);
+            const double second = strongestNear(peaks_, 2 * hz);
+            const double third = 3 * f0 < topHz ? strongestNear(peaks_, 3 * hz) : 0.0;
+            const bool odd = third >= least;
+            const bool even = second >= least && second <= kShadow * fundamental;
+            if (!odd && !even) continue;
+        }
         bool explained = false;
         for (const auto& lower : accepted) {
             const double ratio = hz / lower.hz;

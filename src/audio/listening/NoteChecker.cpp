@@ -41,6 +41,42 @@ bool isHarmonicOf(int midi, int lower) {
     return h >= 2 && h <= kMaxHarmonic && std::abs(1200.0 * std::log2(ratio / h)) < kMatchCents;
 }
 
+// Where the signal's energy rises most steeply within [from, to): the checker's own look for a
+// strum the onset detector passed over (in noise, or under a loud ringing chord), which it can
+// afford because it knows something is due there. -1 when nothing rises by 6 dB.
+std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t from, std::int64_t to, double rate) {
+    const auto frame = std::max<std::int64_t>(1, std::llround(0.0025 * rate));
+    constexpr int kBefore = 24, kGap = 4, kAfter = 8;  // 60 .. 10 ms before, 20 ms after
+    const std::int64_t first = std::max<std::int64_t>(0, from - (kBefore + 1) * frame);
+    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(count), to + (kAfter + 1) * frame);
+    if (last - first < (kBefore + kAfter + 2) * frame) return -1;
+    std::vector<double> energy;
+    for (std::int64_t at = first; at + frame <= last; at += frame) {
+        double sum = 0;
+        for (std::int64_t i = at; i < at + frame; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+        energy.push_back(sum / static_cast<double>(frame) + 1e-12);
+    }
+    double bestRise = 4.0;  // 6 dB
+    std::int64_t best = -1;
+    for (std::size_t k = kBefore; k + kAfter < energy.size(); ++k) {
+        const std::int64_t at = first + static_cast<std::int64_t>(k) * frame;
+        if (at < from || at >= to) continue;
+        double before = 0;
+        for (std::size_t j = k - kBefore; j < k - kGap; ++j) before += energy[j];
+        before /= kBefore - kGap;
+        double after = 0;
+        for (std::size_t j = k; j < k + kAfter; ++j) after = std::max(after, energy[j]);
+        if (after / before > bestRise) {
+            bestRise = after / before;
+            // The first frame of the rise that stands 3 dB over what came before.
+            std::size_t start = k > kGap ? k - kGap : 0;
+            while (start < k + kAfter && energy[start] < 2.0 * before) ++start;
+            best = first + static_cast<std::int64_t>(start) * frame;
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 NoteChecker::NoteChecker(double sampleRate) : analyzer_(sampleRate) {}
@@ -60,7 +96,9 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         if (distance > reach) continue;
         if (result.onset < 0 || distance < std::llabs(result.onset - due)) result.onset = onset.sample;
     }
-    if (result.onset < 0 || expected.empty()) return result;
+    if (expected.empty()) return result;
+    if (result.onset < 0) result.onset = steepestRise(samples, count, due - reach, due + reach + 1, rate);
+    if (result.onset < 0) return result;
 
     const std::vector<HeardNote> heard = analyzer_.analyze(samples, count, result.onset);
     const auto& peaks = analyzer_.peaks();

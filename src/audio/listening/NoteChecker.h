@@ -48,7 +48,8 @@ public:
 
     // Judges one expected event due at `due` (sample index) against the signal, given the
     // onsets found near it (any order); samples must cover the window after the chosen onset.
-    // No onset within searchMs of the due time: every note missing.
+    // With no onset within searchMs of the due time it looks there for the steepest energy rise
+    // itself; with none either, every note is missing.
     EventCheck check(const float* samples, std::size_t count, std::int64_t due,
                      const std::vector<ExpectedNote>& expected, const std::vector<Onset>& onsets,
                      double searchMs = 150.0);

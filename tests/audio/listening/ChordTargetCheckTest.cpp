@@ -59,17 +59,5 @@ TEST(ChordTargetCheck, EachStringGetsItsVerdict) {
     }
 }
 
-TEST(ChordTargetCheck, UnknownValuesGoOutAsNull) {
-    const std::vector<ExpectedNote> power = {{40}, {47, 5, 2}};
-    const ChordTargetCheck result = checkAgainstTarget(power, EventCheck{{rang(power[0], 4.04f), rang(power[1])}, {}, 0});
-    const std::string xml = toParam(result).toXml();
-    EXPECT_NE(xml.find("<property id=\"cents\"><number>4</number></property><property id=\"fret\"><null/></property>"
-                       "<property id=\"heardMidi\"><null/></property><property id=\"midi\"><number>40</number></property>"
-                       "<property id=\"string\"><null/></property>"),
-              std::string::npos)
-        << xml;
-    EXPECT_NE(xml.find("<property id=\"clean\"><true/></property>"), std::string::npos) << xml;
-}
-
 }  // namespace
 }  // namespace tunewick

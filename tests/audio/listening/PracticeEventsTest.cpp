@@ -2,12 +2,8 @@
 // that anything malformed is refused whole.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "ParamJson.h"
 #include "audio/listening/PracticeEvents.h"
-#include "bridge/FlashObject.h"
 
 namespace tunewick {
 namespace {
@@ -70,32 +66,6 @@ TEST(PracticeEvents, RefusesEveryMalformedList) {
     }
 }
 
-TEST(PracticeEvents, RefusesListsWithGapsAndNonFiniteTimes) {
-    // An "array" whose keys are not 0..n-1 (a page cannot send one, a forged request can).
-    auto map = std::make_unique<FlashObject>();
-    map->setProperty("0", std::make_unique<Param>(paramFromJson(event(0, {note(52, 4, 2)}))));
-    map->setProperty("2", std::make_unique<Param>(paramFromJson(event(1, {note(52, 4, 2)}))));
-    Param gapped;
-    gapped.setArray(std::move(map));
-    EXPECT_FALSE(parsePracticeEvents(gapped));
-
-    // Times JSON cannot carry, but a forged request can.
-    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()}) {
-        auto item = std::make_unique<FlashObject>();
-        auto time = std::make_unique<Param>();
-        time->setNumber(bad);
-        item->setProperty("time", std::move(time));
-        item->setProperty("notes", std::make_unique<Param>(paramFromJson({note(52, 4, 2)})));
-        auto element = std::make_unique<Param>();
-        element->setObject(std::move(item));
-        auto items = std::make_unique<FlashObject>();
-        items->setProperty("0", std::move(element));
-        Param forged;
-        forged.setArray(std::move(items));
-        EXPECT_FALSE(parsePracticeEvents(forged)) << bad;
-    }
-}
-
 TEST(PracticeEvents, TakesTheLongestListAndRefusesOneMore) {
     json list = json::array();
     for (int i = 0; i < static_cast<int>(PracticeLimits::kMaxEvents); ++i) list.push_back(event(i * 10.0, {note(40 + i % 20, 6, 0)}));
@@ -144,13 +114,6 @@ TEST(PracticeEvents, StartDelayIsAnOptionalNumberInRange) {
     const Case cases[] = {{nullptr, 0.0}, {0, 0.0},        {1500, 1500.0},        {60000, 60000.0},
                           {-1, std::nullopt}, {60001, std::nullopt}, {"1500", std::nullopt}, {true, std::nullopt}};
     for (const Case& c : cases) EXPECT_EQ(parseStartDelay(paramFromJson(c.delay)), c.ms) << c.delay.dump();
-}
-
-TEST(PracticeEvents, ExpectedNotesAreThoseOfAnEvent) {
-    EXPECT_EQ(parseExpectedNotes(paramFromJson({note(45, 5, 0), note(52, 4, 2)}))->size(), 2u);
-    EXPECT_FALSE(parseExpectedNotes(paramFromJson(json::array())));
-    EXPECT_FALSE(parseExpectedNotes(paramFromJson({note(45, 5, 0), note(52, 8, 2)})));
-    EXPECT_FALSE(parseExpectedNotes(Param()));
 }
 
 }  // namespace

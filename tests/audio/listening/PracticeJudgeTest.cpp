@@ -63,13 +63,6 @@ TEST(PracticeJudge, EachFindingGetsItsVerdict) {
     }
 }
 
-TEST(PracticeJudge, TheWindowsComeFromTheOptions) {
-    const EventCheck at80{{heard(52, 80.0)}, {}, 10};
-    EXPECT_EQ(judgeEvent(at80, 80.0, {100.0, 150.0}).kind, VerdictKind::hit);
-    EXPECT_EQ(judgeEvent(at80, 80.0, {50.0, 150.0}).kind, VerdictKind::late);
-    EXPECT_EQ(judgeEvent(at80, 80.0, {30.0, 60.0}).kind, VerdictKind::missed);
-}
-
 TEST(PracticeJudge, TheCallCarriesEveryField) {
     PracticeVerdict v;
     v.index = 7;
