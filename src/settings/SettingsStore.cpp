@@ -22,6 +22,8 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 constexpr double kLowestReference = 415.0;
 constexpr double kHighestReference = 466.0;
+// The delay from playing to hearing, ms: from none to the worst Bluetooth headset.
+constexpr double kHighestLatency = 500.0;
 
 bool isOneOf(const json& value, std::initializer_list<const char*> choices) {
     if (!value.is_string()) return false;
@@ -38,8 +40,21 @@ struct Rule {
     bool (*accepts)(const json&);
 };
 
-const std::array<Rule, 5>& rules() {
-    static const std::array<Rule, 5> table{{
+// The drill's best scores, kept as the JSON text of an object, pair to whole count (the pages
+// exchange strings and numbers only), and of a sensible size.
+bool isBestTable(const json& v) {
+    if (!v.is_string() || v.get_ref<const json::string_t&>().size() > 8000) return false;
+    const json table = json::parse(v.get_ref<const json::string_t&>(), nullptr, false);
+    if (!table.is_object()) return false;
+    for (const auto& [pair, count] : table.items()) {
+        if (pair.empty() || pair.size() > 40 || !count.is_number_integer()) return false;
+        if (count.get<long long>() < 0 || count.get<long long>() > 1000) return false;
+    }
+    return true;
+}
+
+const std::array<Rule, 10>& rules() {
+    static const std::array<Rule, 10> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -55,6 +70,23 @@ const std::array<Rule, 5>& rules() {
              if (!v.is_number()) return false;
              const double minutes = v.get<double>();
              return minutes >= 1 && minutes <= 240 && minutes == std::floor(minutes);
+         }},
+        {SettingsStore::kChordSet, "openMajor",
+         [](const json& v) { return isOneOf(v, {"openMajor", "openMinor", "sevenths", "barre", "custom"}); }},
+        {SettingsStore::kChordList, "Am, C, G, E",
+         [](const json& v) { return v.is_string() && v.get_ref<const json::string_t&>().size() <= 300; }},
+        {SettingsStore::kDrillTempo, 60,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double bpm = v.get<double>();
+             return bpm >= 40.0 && bpm <= 160.0 && bpm == std::floor(bpm);
+         }},
+        {SettingsStore::kDrillBest, "{}", isBestTable},
+        {SettingsStore::kLatency, 0.0,
+         [](const json& v) {
+             if (!v.is_number()) return false;
+             const double ms = v.get<double>();
+             return std::isfinite(ms) && ms >= 0.0 && ms <= kHighestLatency;
          }},
     }};
     return table;
@@ -184,5 +216,6 @@ bool SettingsStore::set(const std::string& name, const json& value) {
 double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
 
 int SettingsStore::dailyGoal() const { return static_cast<int>(effective(kDailyGoal).get<double>()); }
+double SettingsStore::latency() const { return effective(kLatency).get<double>(); }
 
 }  // namespace tunewick

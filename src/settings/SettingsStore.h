@@ -1,7 +1,8 @@
 #pragma once
-// The player's lasting choices: reference pitch, tuning, tuner mode, tuner view and the daily
-// practice goal, kept in one JSON file (settings.json) so that a restart comes back as the
-// player left it. Keys it does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
+// The player's lasting choices: reference pitch, tuning, tuner mode, tuner view, the daily
+// practice goal, the chords page's choices and the latency from playing to hearing, kept in
+// one JSON file (settings.json) so that a restart comes back as the player left it. Keys it
+// does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -19,6 +20,12 @@ public:
     static constexpr const char* kTunerMode = "tunerMode";            // "auto" or "manual"
     static constexpr const char* kTunerView = "tunerView";            // "needle" or "strobe"
     static constexpr const char* kDailyGoal = "dailyGoal";            // practice minutes a day, 1..240
+    // The chords page: the trainer's set, its custom list, the drill's tempo and best scores.
+    static constexpr const char* kChordSet = "chordSet";              // see the rules
+    static constexpr const char* kChordList = "chordList";            // names or frets, comma-separated
+    static constexpr const char* kDrillTempo = "drillTempo";          // beats per minute, 40..160
+    static constexpr const char* kDrillBest = "drillBest";            // JSON text: {"Am-E": clean changes}
+    static constexpr const char* kLatency = "latency";                // ms heard after played, 0..500
 
     // Reads `file` now. A missing file gives the defaults. A file that is no JSON object
     // gives the defaults too, writes one line to `diagnostics` and is moved to
@@ -44,6 +51,7 @@ public:
 
     double referencePitch() const;
     int dailyGoal() const;
+    double latency() const;
 
     // Called after a setting has changed, with its name.
     void onChange(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }

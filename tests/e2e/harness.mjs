@@ -131,13 +131,16 @@ export function readWav(file) {
  * microphone, and with the movies of the folder `movies` when it is given. Its settings live
  * in `configHome` (XDG_CONFIG_HOME) and its practice history in `dataHome` (XDG_DATA_HOME),
  * by default folders inside the host's own, so no test touches the user's; `env` replaces the
- * environment it inherits (a sound server's, say).
+ * environment it inherits (a sound server's, say). `inputFile`, when given, is the microphone
+ * instead of `segments` (copied into the folder).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, movies, configHome, dataHome, env, rate = 8000 }) {
+export async function startHost({ segments, inputFile, movies, configHome, dataHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = writeWav(path.join(dir, 'input.wav'), segments, rate);
+  const input = path.join(dir, 'input.wav');
+  if (inputFile) fs.copyFileSync(inputFile, input);
+  else writeWav(input, segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
   const proc = spawn(hostBinary(), args, {

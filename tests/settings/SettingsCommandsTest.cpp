@@ -56,7 +56,12 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     GetSettingsCommand get(store);
     SetSettingCommand set(store);
     EXPECT_EQ(get.execute({}).toXml(),
-              "<object><property id=\"dailyGoal\"><number>15</number></property>"
+              "<object><property id=\"chordList\"><string>Am, C, G, E</string></property>"
+              "<property id=\"chordSet\"><string>openMajor</string></property>"
+              "<property id=\"dailyGoal\"><number>15</number></property>"
+              "<property id=\"drillBest\"><string>{}</string></property>"
+              "<property id=\"drillTempo\"><number>60</number></property>"
+              "<property id=\"latency\"><number>0</number></property>"
               "<property id=\"referencePitch\"><number>440</number></property>"
               "<property id=\"tunerMode\"><string>auto</string></property>"
               "<property id=\"tunerView\"><string>needle</string></property>"
@@ -67,7 +72,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     ASSERT_EQ(answer.type(), Param::Object);
     EXPECT_EQ(answer.getObject()->getProperty("referencePitch")->getNumber(), 432);
     EXPECT_EQ(answer.getObject()->getProperty("tuning")->getString(), "DADGAD");
-    EXPECT_EQ(answer.getObject()->size(), 5u);
+    EXPECT_EQ(answer.getObject()->size(), 10u);
 }
 
 }  // namespace

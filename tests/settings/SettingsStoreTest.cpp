@@ -56,7 +56,8 @@ protected:
 };
 
 const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
-                        {"dailyGoal", 15}};
+                        {"dailyGoal", 15},
+                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -106,6 +107,31 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"dailyGoal", 241, false},
         {"dailyGoal", 20.5, false},
         {"dailyGoal", "20", false},
+        {"chordSet", "barre", true},
+        {"chordSet", "custom", true},
+        {"chordSet", "jazz", false},
+        {"chordList", "Am, x32010, F#m", true},
+        {"chordList", std::string(301, 'a'), false},
+        {"chordList", 7, false},
+        {"drillTempo", 40, true},
+        {"drillTempo", 160, true},
+        {"drillTempo", 39, false},
+        {"drillTempo", 161, false},
+        {"drillTempo", 90.5, false},
+        {"drillTempo", "90", false},
+        {"drillBest", "{\"Am-E\": 31, \"C-G\": 0}", true},
+        {"drillBest", "{\"Am-E\": -1}", false},
+        {"drillBest", "{\"Am-E\": 2.5}", false},
+        {"drillBest", "[31]", false},
+        {"drillBest", "{\"Am-E\": 31", false},
+        {"drillBest", 31, false},
+        {"latency", 0, true},
+        {"latency", 500, true},
+        {"latency", 87.5, true},
+        {"latency", -0.5, false},
+        {"latency", 500.5, false},
+        {"latency", std::nan(""), false},
+        {"latency", "40", false},
         {"volume", 3, false},
         {"", "auto", false},
     };

@@ -60,7 +60,10 @@ std::vector<float> synthesisePluck(double frequency, double seconds) {
 }
 
 bool writeReferenceTone(const std::string& path, double frequency, double seconds) {
-    const std::vector<float> tone = synthesisePluck(frequency, seconds);
+    return writeToneFile(path, synthesisePluck(frequency, seconds));
+}
+
+bool writeToneFile(const std::string& path, const std::vector<float>& tone) {
     if (tone.empty()) return false;
     std::error_code error;
     const std::filesystem::path target(path);

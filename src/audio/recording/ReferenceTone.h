@@ -18,4 +18,7 @@ std::vector<float> synthesisePluck(double frequency, double seconds);
 // so a reader of the old file keeps it whole. Makes the folder when missing. False on failure.
 bool writeReferenceTone(const std::string& path, double frequency, double seconds);
 
+// Writes mono samples at kReferenceToneRate the same way. False when empty or on failure.
+bool writeToneFile(const std::string& path, const std::vector<float>& samples);
+
 }  // namespace tunewick
