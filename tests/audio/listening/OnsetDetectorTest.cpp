@@ -23,7 +23,7 @@ constexpr double kRate = 22050.0;
 double midiHz(double midi) { return 440.0 * std::exp2((midi - 69.0) / 12.0); }
 
 // A plucked string added into `out` from `start` seconds: 12 partials of a string plucked at a
-// fifth of its length, higher ones dying sooner, a 1 ms rise, a 3 ms noise burst and a 10 ms fade. The pitch
+// fifth of its length, higher ones dying sooner, a 1 ms rise, a 3 ms noise burst, and damping over its last 30 ms. The pitch
 // follows `semitones(t)` (t from the pluck) for vibrato and bends.
 void addPluck(std::vector<float>& out, double start, double midi, double gain, double seconds, unsigned seed,
               const std::function<double(double)>& semitones = nullptr, double rate = kRate) {
@@ -42,7 +42,7 @@ void addPluck(std::vector<float>& out, double start, double midi, double gain, d
             const double amplitude = std::sin(static_cast<double>(n) * std::numbers::pi * 0.2) / static_cast<double>(n);
             x += amplitude * std::exp(-t * (1.0 + 0.6 * static_cast<double>(n))) * std::sin(phase[n - 1]);
         }
-        x *= std::min(1.0, t / 0.001) * std::min(1.0, (seconds - t) / 0.01);  // no click at either end
+        x *= std::min(1.0, t / 0.001) * std::min(1.0, (seconds - t) / 0.03);  // damped over 30 ms
         x += 0.3 * uniform(random) * std::exp(-t / 0.003);
         out[first + i] += static_cast<float>(gain * x);
     }
