@@ -45,7 +45,7 @@ constexpr float kLevelKept = 0.7f;
 constexpr double kFineWindowSeconds = 0.0116;
 constexpr double kFineHopSeconds = 0.00145;
 constexpr double kSearchBeforeWindowSeconds = 0.040;
-constexpr double kEarliestShare = 0.3;
+constexpr double kEarliestShare = 0.5;
 constexpr double kStringGapSeconds = 0.025;  // the most between two strings of a strum that links them
 
 std::size_t nextPowerOfTwo(std::size_t n) {
