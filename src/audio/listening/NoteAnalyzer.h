@@ -4,12 +4,12 @@
 // the semitone, with a level for each and cents where a note stands alone.
 //
 // The window starts a little after the onset, so that a strum spread over the strings has
-// reached its last string, and is long enough to resolve a semitone at E2. Its Hann-windowed,
-// zero-padded spectrum is reduced to interpolated peaks. Notes are then found by iterative
-// estimation and cancellation: the candidate with the greatest weighted harmonic sum is taken,
-// its partials are removed from the peaks (a partial louder than the note's own smooth
-// envelope keeps the excess, which is how an E3 under an E2 survives), and the search repeats
-// until what is left is weak next to the first note.
+// reached its last string, and is long enough to resolve a semitone at E2. Its Blackman-windowed,
+// zero-padded spectrum is reduced to interpolated peaks. Notes are then taken bottom up: a pitch
+// is a note when its fundamental is present, it has a second or third partial, and no lower
+// note explains it as one of its partials (one that towers over its neighbours in the lower
+// note's series still counts, which is how an E3 under an E2 can survive). A note that rang
+// before the onset and is fading explains partials but is not reported.
 //
 // Owned by one consumer (the chord listener's worker, the note checker, an offline tool); every
 // call runs on that consumer's thread. Stateless between calls apart from scratch buffers and
