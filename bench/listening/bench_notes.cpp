@@ -41,9 +41,6 @@ void analyzeStrum(benchmark::State& state) {
         auto name = nameChord(notes);
         benchmark::DoNotOptimize(name);
     }
-    // One strum a second is a busy strummer: the share of one core that costs.
-    state.counters["core_share_at_1_per_s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(analyzeStrum)->Unit(benchmark::kMillisecond);
 

@@ -308,6 +308,82 @@ TEST(AnalyzeTool, PitchBadOptionsAndUnreadableFilesExitWithTwo) {
     EXPECT_NE(text.err.find("text.wav"), std::string::npos) << text.err;
 }
 
+// A file of decaying harmonic plucks at the given seconds, 16-bit, `channels` equal channels,
+// in any format libsndfile writes (`format`).
+void writePlucksFile(const fs::path& path, int format, int rate, int channels, const std::vector<double>& at, double seconds) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> mono(frames, 0.0);
+    for (std::size_t k = 0; k < at.size(); ++k) {
+        const double hz = 110.0 * std::exp2(static_cast<double>(k) / 4.0);
+        for (auto i = static_cast<std::size_t>(at[k] * rate); i < frames; ++i) {
+            const double t = static_cast<double>(i) / rate - at[k];
+            double x = 0.0;
+            for (int h = 1; h <= 6; ++h) x += std::sin(2.0 * std::numbers::pi * hz * h * t) / h;
+            mono[i] += 0.25 * x * std::exp(-3.0 * t) * std::min(1.0, t / 0.001);
+        }
+    }
+    std::vector<short> samples(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = static_cast<short>(std::lround(32767.0 * mono[i]));
+    }
+    EXPECT_EQ(sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames)), static_cast<sf_count_t>(frames));
+    sf_close(file);
+}
+
+TEST(AnalyzeTool, OnsetsPrintOneLinePerPluckInAnyFormatAndRate) {
+    TempDir dir;
+    const std::vector<double> at{0.40, 0.95, 1.30, 2.05};
+    struct Kind { std::string name; int format; int rate; int channels; };
+    const std::vector<Kind> kinds{
+        {"mono.wav", SF_FORMAT_WAV, 22050, 1},
+        {"stereo.wav", SF_FORMAT_WAV, 44100, 2},
+        {"low.flac", SF_FORMAT_FLAC, 8000, 1},
+    };
+    const std::regex line(R"(^\d+\.\d{4}$)");
+    for (const auto& kind : kinds) {
+        writePlucksFile(dir.path / kind.name, kind.format, kind.rate, kind.channels, at, 3.0);
+        const auto outcome = runTool(dir.path, {"--engine", "onsets", kind.name});
+        EXPECT_EQ(outcome.exitCode, 0) << kind.name << ": " << outcome.err;
+        EXPECT_EQ(outcome.err, "") << kind.name;
+        const auto printed = lines(outcome.out);
+        ASSERT_EQ(printed.size(), at.size()) << kind.name << ":\n" << outcome.out;
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            EXPECT_TRUE(std::regex_match(printed[k], line)) << printed[k];
+            EXPECT_NEAR(std::stod(printed[k]), at[k], 0.004) << kind.name << ", onset " << k;
+        }
+    }
+}
+
+TEST(AnalyzeTool, OnsetsBadArgumentsAndUnreadableFilesExitWithTwo) {
+    TempDir dir;
+    {
+        std::ofstream text(dir.path / "text.wav");
+        text << "this is not a sound file\n";
+    }
+    writePlucksFile(dir.path / "fast.wav", SF_FORMAT_WAV, 192000, 1, {0.1}, 0.3);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad{
+        {{"--engine", "onsets", "missing.wav"}, "missing.wav"},
+        {{"--engine", "onsets", "text.wav"}, "text.wav"},
+        {{"--engine", "onsets", "fast.wav"}, "192000"},
+        {{"--engine", "onset", "text.wav"}, "onset"},
+        {{"--engine", "onsets"}, "file"},
+    };
+    for (const auto& [args, named] : bad) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        const auto outcome = runTool(dir.path, args);
+        EXPECT_EQ(outcome.exitCode, 2) << joined;
+        EXPECT_NE(outcome.err.find(named), std::string::npos) << joined << ": " << outcome.err;
+        EXPECT_EQ(outcome.out, "") << joined;
+    }
+}
+
 // A float WAV at the listening tests' rate holding `signal`.
 void writeFloatWav(const fs::path& path, const std::vector<float>& signal) {
     SF_INFO info{};

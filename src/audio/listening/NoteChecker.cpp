@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <numbers>
 
 namespace tunewick {
 namespace {
@@ -12,8 +13,8 @@ constexpr double kMatchCents = 40.0;
 // An expected note is heard when its fundamental stands this far, at most, under the strongest
 // partial of the expected notes; deliberately lenient, a sounding note must not read missing.
 constexpr double kHeardDb = -38.0;
-// An unexpected note is named only this close to the strongest note heard.
-constexpr double kExtraDb = -22.0;
+// An unexpected note is named only when its fundamental is this close to the strongest expected one.
+constexpr double kExtraDb = -12.0;
 constexpr int kMaxHarmonic = 8;
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
@@ -41,37 +42,55 @@ bool isHarmonicOf(int midi, int lower) {
     return h >= 2 && h <= kMaxHarmonic && std::abs(1200.0 * std::log2(ratio / h)) < kMatchCents;
 }
 
-// Where the signal's energy rises most steeply within [from, to): the checker's own look for a
-// strum the onset detector passed over (in noise, or under a loud ringing chord), which it can
-// afford because it knows something is due there. -1 when nothing rises by 6 dB.
-std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t from, std::int64_t to, double rate) {
-    const auto frame = std::max<std::int64_t>(1, std::llround(0.0025 * rate));
+// Where the expected notes' first partials rise most steeply within [from, to): the checker's
+// own look for a strum the onset detector passed over (in noise, or under distortion that
+// holds the level flat), which it can afford because it knows what is due there. -1 when they
+// rise by less than 6 dB.
+std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t from, std::int64_t to, double rate,
+                          const std::vector<ExpectedNote>& expected) {
+    const auto hop = std::max<std::int64_t>(1, std::llround(0.0025 * rate));
+    const auto length = std::max<std::int64_t>(16, std::llround(0.023 * rate));
     constexpr int kBefore = 24, kGap = 4, kAfter = 8;  // 60 .. 10 ms before, 20 ms after
-    const std::int64_t first = std::max<std::int64_t>(0, from - (kBefore + 1) * frame);
-    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(count), to + (kAfter + 1) * frame);
-    if (last - first < (kBefore + kAfter + 2) * frame) return -1;
-    std::vector<double> energy;
-    for (std::int64_t at = first; at + frame <= last; at += frame) {
+    // Frames are named by their last sample, so a rise starts where the sound does.
+    const std::int64_t first = std::max<std::int64_t>(length, from - (kBefore + 1) * hop);
+    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(count), to + (kAfter + 1) * hop);
+    std::vector<double> coefficients;
+    for (const auto& note : expected) {
+        for (int h = 1; h <= 3; ++h) {
+            const double hz = h * midiFrequency(note.midi);
+            if (hz < 0.45 * rate) coefficients.push_back(2.0 * std::cos(2.0 * std::numbers::pi * hz / rate));
+        }
+    }
+    std::vector<double> envelope;
+    for (std::int64_t end = first; end <= last; end += hop) {
         double sum = 0;
-        for (std::int64_t i = at; i < at + frame; ++i) sum += static_cast<double>(samples[i]) * samples[i];
-        energy.push_back(sum / static_cast<double>(frame) + 1e-12);
+        for (double coefficient : coefficients) {  // Goertzel
+            double s1 = 0, s2 = 0;
+            for (std::int64_t i = end - length; i < end; ++i) {
+                const double s0 = samples[i] + coefficient * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            sum += s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+        }
+        envelope.push_back(sum + 1e-12);
     }
     double bestRise = 4.0;  // 6 dB
     std::int64_t best = -1;
-    for (std::size_t k = kBefore; k + kAfter < energy.size(); ++k) {
-        const std::int64_t at = first + static_cast<std::int64_t>(k) * frame;
+    for (std::size_t k = kBefore; k + kAfter < envelope.size(); ++k) {
+        const std::int64_t at = first + static_cast<std::int64_t>(k) * hop;
         if (at < from || at >= to) continue;
         double before = 0;
-        for (std::size_t j = k - kBefore; j < k - kGap; ++j) before += energy[j];
+        for (std::size_t j = k - kBefore; j < k - kGap; ++j) before += envelope[j];
         before /= kBefore - kGap;
         double after = 0;
-        for (std::size_t j = k; j < k + kAfter; ++j) after = std::max(after, energy[j]);
+        for (std::size_t j = k; j < k + kAfter; ++j) after = std::max(after, envelope[j]);
         if (after / before > bestRise) {
             bestRise = after / before;
             // The first frame of the rise that stands 3 dB over what came before.
-            std::size_t start = k > kGap ? k - kGap : 0;
-            while (start < k + kAfter && energy[start] < 2.0 * before) ++start;
-            best = first + static_cast<std::int64_t>(start) * frame;
+            std::size_t start = k - kGap;
+            while (start < k + kAfter && envelope[start] < 2.0 * before) ++start;
+            best = first + static_cast<std::int64_t>(start) * hop;
         }
     }
     return best;
@@ -97,7 +116,7 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         if (result.onset < 0 || distance < std::llabs(result.onset - due)) result.onset = onset.sample;
     }
     if (expected.empty()) return result;
-    if (result.onset < 0) result.onset = steepestRise(samples, count, due - reach, due + reach + 1, rate);
+    if (result.onset < 0) result.onset = steepestRise(samples, count, due - reach, due + reach + 1, rate, expected);
     if (result.onset < 0) return result;
 
     const std::vector<HeardNote> heard = analyzer_.analyze(samples, count, result.onset);
@@ -135,10 +154,13 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
 
     // Unexpected notes: clear in the multi-pitch analysis, not a partial of a sounding expected
     // note, and not an octave of an expected pitch class that sounds.
-    float strongest = -1e9f;
-    for (const auto& note : heard) strongest = std::max(strongest, note.level);
+    // Judged by its own fundamental against the strongest expected one: a note's level also holds
+    // partials it shares with others, which can lift a faint peak (a body resonance) into a note.
+    double strongest = 0;
+    for (const auto& note : expected) strongest = std::max(strongest, peakNear(peaks, midiFrequency(note.midi)));
+    const double extraThreshold = strongest * std::pow(10.0, kExtraDb / 20.0);
     for (const auto& note : heard) {
-        if (note.level < strongest + kExtraDb) continue;
+        if (peakNear(peaks, midiFrequency(note.midi)) < extraThreshold) continue;
         bool explained = false;
         for (std::size_t j = 0; j < expected.size(); ++j) {
             if (expected[j].midi == note.midi) explained = true;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <complex>
 #include <numbers>
 #include <stdexcept>
@@ -20,17 +18,27 @@ constexpr double kLowestHz = 40.0;           // below the low E string's fundame
 constexpr double kHighestHz = 11000.0;       // a pluck's click lives up to here
 constexpr double kBandsPerOctave = 24.0;
 constexpr int kMaxFilterBands = 1;           // +-1 band: a vibrato or bend of half a semitone
-// Log compression log(floor + |X|) on 16-bit scaled magnitudes, the floor one unit plus 45 dB
-// under the louder of the two frames compared: what changes far below the sounding partials
-// (a damped string's spectral splatter) adds no flux, while a quiet pluck still does.
+// Log compression log(floor + |X|) on 16-bit scaled magnitudes, the floor a partial at -80 dBFS
+// plus 45 dB under the louder of the two frames compared: what changes far below the sounding
+// partials (a damped string's spectral splatter) adds no flux, while a quiet pluck still does.
 constexpr float kScale = 32768.0f;
+constexpr double kAbsoluteFloorDbfs = -80.0;
 constexpr float kRelativeFloor = 0.0056f;
+// ... and a few times each band's background (a slow follower of its lower envelope), so that
+// the random ripple of steady noise adds little flux either.
+constexpr double kBackgroundRiseSeconds = 0.5;
+constexpr double kBackgroundFallSeconds = 0.05;
+constexpr float kBackgroundMargin = 2.0f;
 constexpr double kPreMaxSeconds = 0.030;     // a peak is the largest of this much before it
 constexpr double kPostMaxSeconds = 0.009;    // ... and of this much after (the look-ahead)
 constexpr double kPreAverageSeconds = 0.100; // the adaptive threshold's memory
-constexpr double kThresholdDelta = 4.0;      // flux above the recent average that counts
+constexpr double kThresholdDelta = 1.0;      // flux above the recent average that counts
 constexpr double kThresholdRatio = 2.0;      // the recent average's weight in the threshold
 constexpr double kMinimumGapSeconds = 0.090; // a strum of up to 80 ms is one onset
+// A peak of flux while the sound as a whole fades (a note cut short spreads a little energy into
+// empty bands) is no onset: the look-ahead's last frame must keep this share of the magnitude of
+// the peak's reference frame.
+constexpr float kLevelKept = 0.7f;
 // The fine placement: a second flux over short windows a millisecond and a half apart, over a
 // stretch that reaches this far before the detecting frame's window; the onset is where it
 // first climbs half way from its median to its peak (a strum's first string, not its loudest).
@@ -119,10 +127,15 @@ struct OnsetDetector::State {
     // The last diffFrames + 1 max-filtered log spectra, and the flux of recent frames.
     std::vector<std::vector<float>> filtered;
     std::vector<float> flux;  // ring of fluxRing entries, by frame index
+    std::vector<float> levels;  // the sum of the band magnitudes, same ring
     std::size_t fluxRing;
     // Scratch.
     std::vector<std::complex<float>> spectrum;
     std::vector<float> rawBands;
+    std::vector<float> background;  // per band
+    float backgroundRise = 0.0f, backgroundFall = 0.0f;
+    float absoluteFloor = 1.0f, fineAbsoluteFloor = 1.0f;  // a Hann-windowed partial at -80 dBFS
+    std::size_t startFrames = 0;  // frames before onsets are judged: the stream's start is none
     std::vector<std::vector<float>> fineFiltered;  // ring of fineDiff + 1 spectra
     std::vector<float> fineRaw;
     std::vector<float> fineFlux, fineSorted;
@@ -159,6 +172,9 @@ OnsetDetector::State::State(double sampleRate)
     postMax = std::max<std::size_t>(1, samplesOf(kPostMaxSeconds, rate) / hop);
     preAverage = std::max<std::size_t>(1, samplesOf(kPreAverageSeconds, rate) / hop);
     gapFrames = samplesOf(kMinimumGapSeconds, rate) / hop;
+    startFrames = (window + diffFrames * hop) / hop + preAverage;
+    absoluteFloor = static_cast<float>(kScale * std::pow(10.0, kAbsoluteFloorDbfs / 20.0) * static_cast<double>(window) / 4.0);
+    fineAbsoluteFloor = static_cast<float>(kScale * std::pow(10.0, kAbsoluteFloorDbfs / 20.0) * static_cast<double>(fineWindow) / 4.0);
     searchBefore = samplesOf(kSearchBeforeWindowSeconds, rate);
 
     auto makeHann = [](std::size_t size) {
@@ -198,8 +214,12 @@ OnsetDetector::State::State(double sampleRate)
     filtered.assign(diffFrames + 1, std::vector<float>(bands.size() + 1, 0.0f));  // + the frame's loudest
     fluxRing = std::max(preAverage, preMax) + postMax + 2;
     flux.assign(fluxRing, 0.0f);
+    levels.assign(fluxRing, 0.0f);
     spectrum.resize(window);
     rawBands.resize(bands.size());
+    background.assign(bands.size(), 0.0f);
+    backgroundRise = static_cast<float>(1.0 - std::exp(-static_cast<double>(hop) / (kBackgroundRiseSeconds * rate)));
+    backgroundFall = static_cast<float>(1.0 - std::exp(-static_cast<double>(hop) / (kBackgroundFallSeconds * rate)));
     fineFirstBin = std::max<std::size_t>(1, static_cast<std::size_t>(kLowestHz * static_cast<double>(fineWindow) / rate));
     fineFiltered.assign(fineDiff + 1, std::vector<float>(fineWindow / 2 + 1, 0.0f));
     fineRaw.resize(fineWindow / 2);
@@ -211,6 +231,8 @@ void OnsetDetector::State::clear() {
     std::fill(history.begin(), history.end(), 0.0f);
     for (auto& f : filtered) std::fill(f.begin(), f.end(), 0.0f);
     std::fill(flux.begin(), flux.end(), 0.0f);
+    std::fill(levels.begin(), levels.end(), 0.0f);
+    std::fill(background.begin(), background.end(), 0.0f);
     fed = 0;
     frames = 0;
     decided = 0;
@@ -225,20 +247,25 @@ void OnsetDetector::State::computeFrame() {
         spectrum[i] = {sampleAt(start + static_cast<std::int64_t>(i)) * hann[i], 0.0f};
     }
     fft.transform(spectrum);
-    float loudest = 0.0f;
+    float loudest = 0.0f, level = 0.0f;
     for (std::size_t b = 0; b < bands.size(); ++b) {
         const Band& band = bands[b];
         float sum = 0.0f;
         for (std::size_t j = 0; j < band.weights.size(); ++j) sum += band.weights[j] * std::abs(spectrum[band.first + j]);
         rawBands[b] = kScale * sum;
         loudest = std::max(loudest, rawBands[b]);
+        level += rawBands[b];
     }
     // The ring holds frames f - diffFrames .. f - 1; slot f % size holds the one no longer needed.
     const auto& reference = filtered[static_cast<std::size_t>(frames + 1) % filtered.size()];  // frame f - diffFrames
-    const float floor = 1.0f + kRelativeFloor * std::max(loudest, reference.back());
+    const float floor = absoluteFloor + kRelativeFloor * std::max(loudest, reference.back());
+    // The background settles quickly at the start of the stream, then follows slowly.
+    const float rise = frames < static_cast<std::int64_t>(startFrames) ? backgroundFall : backgroundRise;
     float total = 0.0f;
     for (std::size_t b = 0; b < bands.size(); ++b) {
-        if (rawBands[b] > reference[b]) total += std::log10((floor + rawBands[b]) / (floor + reference[b]));
+        const float bandFloor = floor + kBackgroundMargin * background[b];
+        if (rawBands[b] > reference[b]) total += std::log10((bandFloor + rawBands[b]) / (bandFloor + reference[b]));
+        background[b] += (rawBands[b] > background[b] ? rise : backgroundFall) * (rawBands[b] - background[b]);
     }
     // Store this frame's max-filtered spectrum where the oldest was.
     auto& slot = filtered[static_cast<std::size_t>(frames) % filtered.size()];
@@ -255,11 +282,17 @@ void OnsetDetector::State::computeFrame() {
     const bool settled = (frames + 1 - static_cast<std::int64_t>(diffFrames)) * static_cast<std::int64_t>(hop) >=
                          static_cast<std::int64_t>(window);
     flux[static_cast<std::size_t>(frames) % fluxRing] = settled ? total : 0.0f;
+    levels[static_cast<std::size_t>(frames) % fluxRing] = level;
     ++frames;
 }
 
 void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found) {
     float value = fluxAt(frame);
+    if (frame < static_cast<std::int64_t>(startFrames)) return;
+    if (levels[static_cast<std::size_t>(lastAvailable) % fluxRing] <
+        kLevelKept * levels[static_cast<std::size_t>(frame - static_cast<std::int64_t>(diffFrames)) % fluxRing]) {
+        return;
+    }
     if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
     std::int64_t earliest = std::max<std::int64_t>(0, frame - static_cast<std::int64_t>(std::max(preMax, preAverage)));
     for (std::int64_t k = std::max<std::int64_t>(0, frame - static_cast<std::int64_t>(preMax)); k < frame; ++k) {
@@ -278,7 +311,6 @@ void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable
     if (value < kThresholdRatio * average + kThresholdDelta) return;
     lastOnsetFrame = frame;
     std::int64_t sample = place(frame);
-    if (std::getenv("ONSET_TRACE")) std::fprintf(stderr, "%.4f %.4f %.2f %.2f\n", ((frame + 1) * static_cast<double>(hop)) / rate, sample / rate, value, average);
     lastOnsetSample = sample;
     found.push_back({sample, value});
 }
@@ -312,7 +344,7 @@ std::int64_t OnsetDetector::State::place(std::int64_t frame) {
         const auto slot = static_cast<std::size_t>(m) % fineFiltered.size();
         if (m >= static_cast<std::int64_t>(fineDiff)) {
             const auto& reference = fineFiltered[static_cast<std::size_t>(m + 1) % fineFiltered.size()];
-            const float floor = 1.0f + kRelativeFloor * std::max(loudest, reference.back());
+            const float floor = fineAbsoluteFloor + kRelativeFloor * std::max(loudest, reference.back());
             float total = 0.0f;
             for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
                 if (fineRaw[k] > reference[k]) total += std::log10((floor + fineRaw[k]) / (floor + reference[k]));
