@@ -38,8 +38,14 @@ struct Rule {
     bool (*accepts)(const json&);
 };
 
-const std::array<Rule, 4>& rules() {
-    static const std::array<Rule, 4> table{{
+bool isNumberIn(const json& value, double low, double high) {
+    if (!value.is_number()) return false;
+    const double v = value.get<double>();
+    return std::isfinite(v) && v >= low && v <= high;
+}
+
+const std::array<Rule, 7>& rules() {
+    static const std::array<Rule, 7> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;
@@ -50,6 +56,9 @@ const std::array<Rule, 4>& rules() {
          [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
         {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
         {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
+        {SettingsStore::kLatency, 0.0, [](const json& v) { return isNumberIn(v, 0.0, 500.0); }},
+        {SettingsStore::kHitWindow, 50.0, [](const json& v) { return isNumberIn(v, 10.0, 150.0); }},
+        {SettingsStore::kLateWindow, 150.0, [](const json& v) { return isNumberIn(v, 50.0, 400.0); }},
     }};
     return table;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The player's lasting choices: reference pitch, tuning, tuner mode and tuner view, kept in
-// one JSON file (settings.json) so that a restart comes back as the player left it. Keys it
-// does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
+// The player's lasting choices: reference pitch, tuning, tuner mode and view, and the play-along
+// latency and windows, kept in one JSON file (settings.json) so that a restart comes back as the
+// player left it. Keys it does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -18,6 +18,11 @@ public:
     static constexpr const char* kTuning = "tuning";                  // see kTunings
     static constexpr const char* kTunerMode = "tunerMode";            // "auto" or "manual"
     static constexpr const char* kTunerView = "tunerView";            // "needle" or "strobe"
+    // Play-along judging: the delay from what Tunewick plays to what it hears (ms, 0..500),
+    // and how far from its due time a note is a hit (10..150 ms) or early/late (50..400 ms).
+    static constexpr const char* kLatency = "latency";
+    static constexpr const char* kHitWindow = "hitWindow";
+    static constexpr const char* kLateWindow = "lateWindow";
 
     // Reads `file` now. A missing file gives the defaults. A file that cannot be read or is
     // no JSON object gives the defaults too, writes one line to `diagnostics` and is moved

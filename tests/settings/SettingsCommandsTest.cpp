@@ -56,7 +56,10 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     GetSettingsCommand get(store);
     SetSettingCommand set(store);
     EXPECT_EQ(get.execute({}).toXml(),
-              "<object><property id=\"referencePitch\"><number>440</number></property>"
+              "<object><property id=\"hitWindow\"><number>50</number></property>"
+              "<property id=\"lateWindow\"><number>150</number></property>"
+              "<property id=\"latency\"><number>0</number></property>"
+              "<property id=\"referencePitch\"><number>440</number></property>"
               "<property id=\"tunerMode\"><string>auto</string></property>"
               "<property id=\"tunerView\"><string>needle</string></property>"
               "<property id=\"tuning\"><string>standard</string></property></object>");
@@ -66,7 +69,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     ASSERT_EQ(answer.type(), Param::Object);
     EXPECT_EQ(answer.getObject()->getProperty("referencePitch")->getNumber(), 432);
     EXPECT_EQ(answer.getObject()->getProperty("tuning")->getString(), "DADGAD");
-    EXPECT_EQ(answer.getObject()->size(), 4u);
+    EXPECT_EQ(answer.getObject()->size(), 7u);
 }
 
 }  // namespace

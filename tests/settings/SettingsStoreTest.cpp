@@ -53,7 +53,8 @@ protected:
     std::ostringstream log_;
 };
 
-const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"}};
+const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
+                        {"latency", 0.0},          {"hitWindow", 50.0},   {"lateWindow", 150.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -97,6 +98,21 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"tunerView", "needle", true},
         {"tunerView", false, false},
         {"tunerView", nullptr, false},
+        {"latency", 0, true},
+        {"latency", 500, true},
+        {"latency", 120.5, true},
+        {"latency", -1, false},
+        {"latency", 500.5, false},
+        {"latency", "80", false},
+        {"hitWindow", 10, true},
+        {"hitWindow", 150, true},
+        {"hitWindow", 9.9, false},
+        {"hitWindow", 151, false},
+        {"lateWindow", 50, true},
+        {"lateWindow", 400, true},
+        {"lateWindow", 49, false},
+        {"lateWindow", 401, false},
+        {"lateWindow", std::nan(""), false},
         {"volume", 3, false},
         {"", "auto", false},
     };

@@ -18,6 +18,7 @@
 #include "commands/PageUnloadHandler.h"
 #include "commands/PitchCommands.h"
 #include "commands/SettingsCommands.h"
+#include "commands/SongList.h"
 #include "navigation/Navigation.h"
 
 namespace tunewick {
@@ -90,6 +91,7 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<SetSettingCommand>(settings_));
     commands.add(std::make_unique<AnalyzeRecordingCommand>(
         WaveFileWriter::kDefaultPath, AnalyzeRecordingCommand::pitchTracker([this] { return settings_.referencePitch(); })));
+    commands.add(std::make_unique<ListSongsCommand>(services_.songsFolder));
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,

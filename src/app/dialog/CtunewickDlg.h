@@ -34,6 +34,7 @@ struct DialogServices {
     CaptureDeviceFactory microphone;  // opened by each engine at its initialisation
     std::string startMovie;           // the path of the start movie (Loader of the movie folder)
     std::string settingsFile = {};    // the player's settings.json; empty keeps them in memory
+    std::string songsFolder = {};     // the folder "listSongs" lists; empty: none
 };
 
 class CtunewickDlg final : public DialogPoster {
