@@ -128,20 +128,23 @@ export function readWav(file) {
 
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
- * microphone, and with the movies of the folder `movies` when it is given. Its settings live
+ * microphone (or the WAV file `wav`), with the movies of the folder `movies` and the songs of
+ * the folder `songs` when they are given. Its settings live
  * in `configHome` (XDG_CONFIG_HOME; by default a folder inside the host's own, so no test
  * touches the user's); `env` replaces the environment it inherits (a sound server's, say).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, movies, configHome, env, rate = 8000 }) {
+export async function startHost({ segments, movies, songs, configHome, env, rate = 8000, wav }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = writeWav(path.join(dir, 'input.wav'), segments, rate);
+  const input = wav || writeWav(path.join(dir, 'input.wav'), segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
+  if (songs) args.push('--songs', songs);
   const proc = spawn(hostBinary(), args, {
     cwd: dir,
-    env: { ...(env || process.env), XDG_CONFIG_HOME: configHome || path.join(dir, 'config') },
+    env: { ...(env || process.env), XDG_CONFIG_HOME: configHome || path.join(dir, 'config'),
+           XDG_DATA_HOME: path.join(dir, 'share') },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let stdout = '';
