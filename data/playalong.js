@@ -272,10 +272,11 @@
   }
 
   /**
-   * The latency from a calibration run's verdicts: the median offset of the clicks that were
-   * heard, or null when fewer than half of them were.
+   * The latency from a calibration run's verdicts: the latency the host already allowed for
+   * (`allowed`, ms) plus the median offset of the clicks that were heard; null when fewer than
+   * half of them were.
    */
-  function calibrationLatency(verdicts, count) {
+  function calibrationLatency(verdicts, count, allowed) {
     const offsets = verdicts
       .filter((v) => v && Number.isFinite(v.offset) && v.verdict !== 'missed')
       .map((v) => v.offset)
@@ -283,7 +284,8 @@
     if (offsets.length === 0 || offsets.length * 2 < count) return null;
     const mid = offsets.length >> 1;
     const median = offsets.length % 2 ? offsets[mid] : (offsets[mid - 1] + offsets[mid]) / 2;
-    return Math.max(0, Math.min(500, Math.round(median)));
+    const base = Number.isFinite(allowed) ? allowed : 0;
+    return Math.max(0, Math.min(500, Math.round(base + median)));
   }
 
   /**

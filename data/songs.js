@@ -527,9 +527,11 @@
       return false;
     }
     const s = await settings();
+    // The host allows for the stored latency itself; a calibration takes wide windows, so that
+    // a click heard late still counts with its offset.
     const judgeOptions = opts.calibration
-      ? { hitWindow: 150, lateWindow: 400, latency: 0 }
-      : { hitWindow: Number(s.hitWindow) || 50, lateWindow: Number(s.lateWindow) || 150, latency: Number(s.latency) || 0 };
+      ? { hitWindow: 150, lateWindow: 400 }
+      : { hitWindow: Number(s.hitWindow) || 50, lateWindow: Number(s.lateWindow) || 150 };
 
     api.stop();
     api.isLooping = false;
@@ -556,6 +558,7 @@
       saved,
       timers: [],
       windows: judgeOptions,
+      latency: Number(s.latency) || 0,
     };
     run = r;
     document.body.dataset.run = 'starting';
@@ -732,7 +735,7 @@
   }
 
   async function finishCalibration(r) {
-    const latency = PA.calibrationLatency([...r.verdicts.values()], CALIBRATION_CLICKS);
+    const latency = PA.calibrationLatency([...r.verdicts.values()], CALIBRATION_CLICKS, r.latency);
     const result = $('cal-result');
     if (latency === null) {
       result.textContent = 'Too few clicks were heard (' + r.verdicts.size + ' verdicts); the latency stays as it was.';

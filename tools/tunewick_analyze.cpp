@@ -1,5 +1,7 @@
 // tunewick-analyze --engine recognizer|tuner [--string N] FILE
 // tunewick-analyze --engine pitch [--reference HZ] FILE
+// tunewick-analyze --engine onsets FILE
+// tunewick-analyze --engine chord FILE | --engine check --expect EXPECT.tsv FILE
 //
 // Plays a WAV file to the note recognizer or the string tuner as their microphone, in
 // simulated time and as fast as the machine allows: every whole block of the file is analysed
@@ -8,6 +10,9 @@
 // The pitch engine runs the pitch tracker's estimator over the file instead and prints one
 // line per reading, "<seconds> <frequency> <note> <cents> <clarity>", every field after the
 // seconds "-" where it heard no pitch; it writes no files.
+// The onsets engine prints one line per pluck or strum, "<seconds>" with 4 decimals, at the
+// file's own rate and with its channels mixed down; it writes no files.
+// The chord and check engines are described in ListeningEngines.h.
 // Exit status: 0 when the file was analysed, 2 for a bad option or an unreadable file,
 // 1 when the engine could not start.
 #include <CLI/CLI.hpp>
@@ -21,11 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "ListeningEngines.h"
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchEstimator.h"
 #include "audio/Status.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/capture/WavFileCaptureDevice.h"
+#include "audio/listening/OnsetDetector.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Reporter.h"
 
@@ -112,23 +119,41 @@ int analyzePitch(const std::string& path, double referencePitch) {
     return 0;
 }
 
+int analyzeOnsets(const std::string& path) {
+    std::vector<Onset> onsets;
+    double rate = 0.0;
+    try {
+        onsets = detectOnsetsInFile(path, &rate);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tunewick-analyze: %s\n", error.what());
+        return kBadUsage;
+    }
+    for (const Onset& onset : onsets) std::printf("%.4f\n", static_cast<double>(onset.sample) / rate);
+    std::fflush(stdout);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     CLI::App app{"Runs the note recognizer or the string tuner over a WAV file, block by block, "
                  "printing one line per report: <block> <function> <argument XML>; or the pitch "
-                 "tracker, printing one line per reading: <seconds> <frequency> <note> <cents> <clarity>.",
+                 "tracker, printing one line per reading: <seconds> <frequency> <note> <cents> <clarity>; "
+                 "or the onset detector, printing one line per onset: <seconds>; or names each strum's "
+                 "chord, or checks the notes an expect file says are due.",
                  "tunewick-analyze"};
     std::string engineName;
     int stringIndex = 0;
     double referencePitch = 440.0;
     std::string path;
-    app.add_option("--engine", engineName, "recognizer, tuner or pitch")
+    std::string expectPath;
+    app.add_option("--engine", engineName, "recognizer, tuner, pitch, onsets, chord or check")
         ->required()
-        ->check(CLI::IsMember({"recognizer", "tuner", "pitch"}));
+        ->check(CLI::IsMember({"recognizer", "tuner", "pitch", "onsets", "chord", "check"}));
+    app.add_option("--expect", expectPath, "the check engine's expect file: <due seconds>\\t<midi,midi,...> per line");
     app.add_option("--string", stringIndex, "the tuner's string: 0 (low E) .. 5 (high E); default 0")
         ->check(CLI::Range(0, 5));
     app.add_option("--reference", referencePitch, "the pitch tracker's A4 in Hz: 415 .. 466; default 440")
         ->check(CLI::Range(PitchEstimator::kMinReferencePitch, PitchEstimator::kMaxReferencePitch));
-    app.add_option("file", path, "the WAV file to analyse")->required();
+    app.add_option("file", path, "the WAV file to analyse (pitch, onsets: any file libsndfile reads)")->required();
     app.set_version_flag("--version", std::string("tunewick-analyze ") + TUNEWICK_VERSION, "Print the version and exit");
     try {
         app.parse(argc, argv);
@@ -137,6 +162,15 @@ int run(int argc, char** argv) {
         return code == 0 ? 0 : kBadUsage;
     }
     if (engineName == "pitch") return analyzePitch(path, referencePitch);
+    if (engineName == "onsets") return analyzeOnsets(path);
+    if (engineName == "chord") return analyzeChords(path);
+    if (engineName == "check") {
+        if (expectPath.empty()) {
+            std::fprintf(stderr, "tunewick-analyze: the check engine needs --expect EXPECT.tsv\n");
+            return kBadUsage;
+        }
+        return checkExpected(path, expectPath);
+    }
 
     std::string reason;
     const auto device = WavFileCaptureDevice::open(path, WavFileCaptureDevice::Mode::stepped, &reason);

@@ -2,6 +2,8 @@
 
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
+#include "audio/listening/ChordListener.h"
+#include "audio/listening/PracticeSession.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/recording/WavRecorder.h"
@@ -9,8 +11,15 @@
 namespace tunewick {
 
 PageUnloadHandler::PageUnloadHandler(WavRecorder& recorder, NoteRecognizer& recognizer, StringTuner& tuner,
-                                     SoundPlayer& player, PitchTracker* tracker)
-    : recorder_(recorder), recognizer_(recognizer), tuner_(tuner), player_(player), tracker_(tracker) {}
+                                     SoundPlayer& player, PitchTracker* tracker, ChordListener* listener,
+                                     PracticeSession* practice)
+    : recorder_(recorder),
+      recognizer_(recognizer),
+      tuner_(tuner),
+      player_(player),
+      tracker_(tracker),
+      listener_(listener),
+      practice_(practice) {}
 
 void PageUnloadHandler::handleEvent(FunctionCall*) {
     recorder_.stop();
@@ -18,6 +27,11 @@ void PageUnloadHandler::handleEvent(FunctionCall*) {
     tuner_.stop();
     player_.purge();
     if (tracker_ != nullptr) tracker_->stop();
+    if (listener_ != nullptr) {
+        listener_->stop();
+        listener_->setTarget(std::nullopt);
+    }
+    if (practice_ != nullptr) practice_->stop();
 }
 
 }  // namespace tunewick

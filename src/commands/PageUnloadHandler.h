@@ -1,6 +1,6 @@
 #pragma once
-// Stops every audio engine, the pitch tracker and any playing sound before the page is
-// replaced.
+// Stops every audio engine, the pitch tracker, the chord listener, the practice session and
+// any playing sound before the page is replaced.
 #include "bridge/EventHandler.h"
 
 namespace tunewick {
@@ -10,14 +10,17 @@ class NoteRecognizer;
 class StringTuner;
 class SoundPlayer;
 class PitchTracker;
+class ChordListener;
+class PracticeSession;
 
 class PageUnloadHandler final : public EventHandler {
 public:
     PageUnloadHandler(WavRecorder& recorder, NoteRecognizer& recognizer, StringTuner& tuner,
-                      SoundPlayer& player, PitchTracker* tracker = nullptr);
+                      SoundPlayer& player, PitchTracker* tracker = nullptr,
+                      ChordListener* listener = nullptr, PracticeSession* practice = nullptr);
     // Stops the recorder (finishing its file), the recognizer, the tuner, then purges playback,
-    // then stops the pitch tracker when there is one. Each step runs whatever the one before
-    // it did.
+    // then stops the pitch tracker, the chord listener (forgetting its target) and the practice
+    // session, those that are there. Each step runs whatever the one before it did.
     void handleEvent(FunctionCall* event) override;
 
 private:
@@ -26,6 +29,8 @@ private:
     StringTuner& tuner_;
     SoundPlayer& player_;
     PitchTracker* tracker_;
+    ChordListener* listener_;
+    PracticeSession* practice_;
 };
 
 }  // namespace tunewick

@@ -22,6 +22,8 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 constexpr double kLowestReference = 415.0;
 constexpr double kHighestReference = 466.0;
+// The delay from playing to hearing, ms: from none to the worst Bluetooth headset.
+constexpr double kHighestLatency = 500.0;
 
 bool isOneOf(const json& value, std::initializer_list<const char*> choices) {
     if (!value.is_string()) return false;
@@ -56,7 +58,7 @@ const std::array<Rule, 7>& rules() {
          [](const json& v) { return isOneOf(v, {"standard", "dropD", "halfStepDown", "openG", "openD", "DADGAD"}); }},
         {SettingsStore::kTunerMode, "auto", [](const json& v) { return isOneOf(v, {"auto", "manual"}); }},
         {SettingsStore::kTunerView, "needle", [](const json& v) { return isOneOf(v, {"needle", "strobe"}); }},
-        {SettingsStore::kLatency, 0.0, [](const json& v) { return isNumberIn(v, 0.0, 500.0); }},
+        {SettingsStore::kLatency, 0.0, [](const json& v) { return isNumberIn(v, 0.0, kHighestLatency); }},
         {SettingsStore::kHitWindow, 50.0, [](const json& v) { return isNumberIn(v, 10.0, 150.0); }},
         {SettingsStore::kLateWindow, 150.0, [](const json& v) { return isNumberIn(v, 50.0, 400.0); }},
     }};
@@ -172,5 +174,7 @@ bool SettingsStore::set(const std::string& name, const json& value) {
 }
 
 double SettingsStore::referencePitch() const { return effective(kReferencePitch).get<double>(); }
+
+double SettingsStore::latency() const { return effective(kLatency).get<double>(); }
 
 }  // namespace tunewick

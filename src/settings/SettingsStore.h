@@ -45,6 +45,7 @@ public:
     bool set(const std::string& name, const nlohmann::json& value);
 
     double referencePitch() const;
+    double latency() const;
 
     // Called after a setting has changed, with its name.
     void onChange(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }

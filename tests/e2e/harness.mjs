@@ -128,16 +128,19 @@ export function readWav(file) {
 
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
- * microphone (or the WAV file `wav`), with the movies of the folder `movies` and the songs of
+ * microphone, with the movies of the folder `movies` and the songs of
  * the folder `songs` when they are given. Its settings live
  * in `configHome` (XDG_CONFIG_HOME; by default a folder inside the host's own, so no test
  * touches the user's); `env` replaces the environment it inherits (a sound server's, say).
+ * `inputFile`, when given, is the microphone instead of `segments` (copied into the folder).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, movies, songs, configHome, env, rate = 8000, wav }) {
+export async function startHost({ segments, inputFile, movies, songs, configHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = wav || writeWav(path.join(dir, 'input.wav'), segments, rate);
+  const input = path.join(dir, 'input.wav');
+  if (inputFile) fs.copyFileSync(inputFile, input);
+  else writeWav(input, segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
   if (songs) args.push('--songs', songs);

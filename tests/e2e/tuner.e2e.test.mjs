@@ -188,7 +188,7 @@ test('the reference pitch and the tuning survive a restart', async () => {
   assert.deepEqual((await hostCalls('setReferencePitch')).map((c) => [c.args[0], c.answer]), [[441, true], [442, true]]);
   assert.equal(await tuner.textContent('#reference'), '442 Hz');
   const stored = await tuner.evaluate(() => ExternalInterface.call('getSettings'));
-  assert.deepEqual(stored, { referencePitch: 442, tuning: 'dropD', tunerMode: 'auto', tunerView: 'needle' });
+  assert.deepEqual(stored, { referencePitch: 442, tuning: 'dropD', tunerMode: 'auto', tunerView: 'needle', latency: 0 });
   assert.deepEqual(await tuner.evaluate(() => ExternalInterface.call('setReferencePitch', 470)), false);
 
   await closeTuner();

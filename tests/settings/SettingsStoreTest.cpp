@@ -113,6 +113,8 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"lateWindow", 49, false},
         {"lateWindow", 401, false},
         {"lateWindow", std::nan(""), false},
+        {"latency", 87.5, true},
+        {"latency", std::nan(""), false},
         {"volume", 3, false},
         {"", "auto", false},
     };

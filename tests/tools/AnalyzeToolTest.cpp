@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "PluckedStrings.h"
+
 extern char** environ;
 
 namespace {
@@ -304,6 +306,141 @@ TEST(AnalyzeTool, PitchBadOptionsAndUnreadableFilesExitWithTwo) {
     }
     const auto text = runTool(dir.path, {"--engine", "pitch", "text.wav"});
     EXPECT_NE(text.err.find("text.wav"), std::string::npos) << text.err;
+}
+
+// A float WAV at the listening tests' rate holding `signal`.
+void writeFloatWav(const fs::path& path, const std::vector<float>& signal) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(tunewick::testing::kListeningRate);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sf_writef_float(file, signal.data(), static_cast<sf_count_t>(signal.size())),
+              static_cast<sf_count_t>(signal.size()));
+    sf_close(file);
+}
+
+std::vector<float> seconds(double length) {
+    return std::vector<float>(static_cast<std::size_t>(length * tunewick::testing::kListeningRate), 0.0f);
+}
+
+struct ChordLine {
+    double at;
+    std::string name;
+};
+
+TEST(AnalyzeTool, ChordPrintsOneLinePerStrum) {
+    TempDir dir;
+    auto signal = seconds(5.0);
+    tunewick::testing::addStrum(signal, 0.5, {48, 52, 55, 60, 64});
+    tunewick::testing::addStrum(signal, 2.0, {48, 52, 55, 59, 64});
+    tunewick::testing::addStrum(signal, 3.5, {40, 47, 52});
+    writeFloatWav(dir.path / "strums.wav", signal);
+    const auto outcome = runTool(dir.path, {"--engine", "chord", "strums.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    const std::vector<ChordLine> expected{{0.5, "C"}, {2.0, "Cmaj7"}, {3.5, "E5"}};
+    const auto printed = lines(outcome.out);
+    ASSERT_EQ(printed.size(), expected.size()) << outcome.out;
+    const std::regex line(R"(^(\d+\.\d{4}) (\S+) ((\d+,)+\d+)$)");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(printed[i], m, line)) << printed[i];
+        EXPECT_NEAR(std::stod(m[1].str()), expected[i].at, 0.01) << printed[i];
+        EXPECT_EQ(m[2].str(), expected[i].name) << printed[i];
+    }
+}
+
+struct CheckLine {
+    std::string due;
+    int midi;
+    std::string verdict;
+    double offsetMs;  // NaN: "-"
+};
+
+TEST(AnalyzeTool, CheckJudgesEachExpectedNote) {
+    TempDir dir;
+    auto signal = seconds(5.0);
+    tunewick::testing::addStrum(signal, 1.05, {45, 52, 57, 61, 64});   // A major, 50 ms late
+    tunewick::testing::addStrum(signal, 2.5, {52, 57, 61, 64});        // the A string muted
+    tunewick::testing::addStrum(signal, 3.98, {45, 52, 57, 62, 64});   // the B string a fret high, 20 ms early
+    writeFloatWav(dir.path / "take.wav", signal);
+    {
+        std::ofstream expect(dir.path / "expect.tsv");
+        expect << "# due\tnotes\n1.0\t45,52,57,61,64\n\n2.5\t45,52,57,61,64\n4.0\t45,52,57,61,64\n";
+    }
+    const auto outcome = runTool(dir.path, {"--engine", "check", "--expect", "expect.tsv", "take.wav"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    const double none = std::nan("");
+    const std::vector<CheckLine> expected{
+        {"1.000", 45, "heard", 50.0}, {"1.000", 52, "heard", 50.0}, {"1.000", 57, "heard", 50.0},
+        {"1.000", 61, "heard", 50.0}, {"1.000", 64, "heard", 50.0},
+        {"2.500", 45, "missing", none}, {"2.500", 52, "heard", 0.0}, {"2.500", 57, "heard", 0.0},
+        {"2.500", 61, "heard", 0.0}, {"2.500", 64, "heard", 0.0},
+        {"4.000", 45, "heard", -20.0}, {"4.000", 52, "heard", -20.0}, {"4.000", 57, "heard", -20.0},
+        {"4.000", 61, "missing", none}, {"4.000", 64, "heard", -20.0}, {"4.000", 62, "extra", none},
+    };
+    const auto printed = lines(outcome.out);
+    ASSERT_EQ(printed.size(), expected.size()) << outcome.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::istringstream fields(printed[i]);
+        std::string due, verdict, offset;
+        int midi = 0;
+        fields >> due >> midi >> verdict >> offset;
+        EXPECT_EQ(due, expected[i].due) << printed[i];
+        EXPECT_EQ(midi, expected[i].midi) << printed[i];
+        EXPECT_EQ(verdict, expected[i].verdict) << printed[i];
+        if (std::isnan(expected[i].offsetMs)) {
+            EXPECT_EQ(offset, "-") << printed[i];
+        } else {
+            EXPECT_TRUE(std::regex_match(offset, std::regex(R"(^-?\d+\.\d$)"))) << printed[i];
+            EXPECT_NEAR(std::stod(offset), expected[i].offsetMs, 5.0) << printed[i];
+        }
+    }
+}
+
+struct BadExpect {
+    std::string content;
+    std::string where;  // what the message must name
+};
+
+TEST(AnalyzeTool, CheckBadExpectFilesExitWithTwoNamingTheLine) {
+    TempDir dir;
+    auto signal = seconds(1.0);
+    tunewick::testing::addStrum(signal, 0.3, {45, 52, 57});
+    writeFloatWav(dir.path / "take.wav", signal);
+    const std::vector<BadExpect> cases{
+        {"0.3 45,52\n", "bad.tsv:1:"},                    // no tab
+        {"# fine\n0.3\t45,x\n", "bad.tsv:2:"},           // not a number
+        {"0.3\t45\n\nsoon\t45\n", "bad.tsv:3:"},        // the due time
+        {"0.3\t\n", "bad.tsv:1:"},                       // no notes
+        {"-0.5\t45\n", "bad.tsv:1:"},                    // before the file
+        {"0.3\t45,,52\n", "bad.tsv:1:"},
+        {"0.3\t45,200\n", "bad.tsv:1:"},                 // outside the guitar
+    };
+    for (const auto& c : cases) {
+        {
+            std::ofstream bad(dir.path / "bad.tsv");
+            bad << c.content;
+        }
+        const auto outcome = runTool(dir.path, {"--engine", "check", "--expect", "bad.tsv", "take.wav"});
+        EXPECT_EQ(outcome.exitCode, 2) << c.content;
+        EXPECT_NE(outcome.err.find(c.where), std::string::npos) << c.content << outcome.err;
+        EXPECT_EQ(outcome.out, "") << c.content;
+    }
+    const std::vector<std::vector<std::string>> bad{
+        {"--engine", "check", "take.wav"},
+        {"--engine", "check", "--expect", "absent.tsv", "take.wav"},
+        {"--engine", "check", "--expect", "bad.tsv", "absent.wav"},
+        {"--engine", "chord", "absent.wav"},
+        {"--engine", "chord"},
+    };
+    for (const auto& args : bad) {
+        const auto outcome = runTool(dir.path, args);
+        EXPECT_EQ(outcome.exitCode, 2) << args.back();
+        EXPECT_FALSE(outcome.err.empty()) << args.back();
+        EXPECT_EQ(outcome.out, "") << args.back();
+    }
 }
 
 }  // namespace

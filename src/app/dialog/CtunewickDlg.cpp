@@ -6,6 +6,8 @@
 
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
+#include "audio/listening/ChordListener.h"
+#include "audio/listening/PracticeSession.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/recording/WaveFileWriter.h"
 #include "audio/Status.h"
@@ -14,6 +16,7 @@
 #include "commands/AudioCommands.h"
 #include "commands/ExitCommand.h"
 #include "commands/GenerateMazeCommand.h"
+#include "commands/ListeningCommands.h"
 #include "commands/NavigationCommands.h"
 #include "commands/PageUnloadHandler.h"
 #include "commands/PitchCommands.h"
@@ -41,6 +44,10 @@ CtunewickDlg::~CtunewickDlg() {
     services_.player.purge();
     if (pitchTracker_) pitchTracker_->release();
     pitchTracker_.reset();
+    if (practice_) practice_->release();
+    practice_.reset();
+    if (chordListener_) chordListener_->release();
+    chordListener_.reset();
     tuner_.reset();
     recognizer_.reset();
     commandRegistry_.reset();
@@ -59,6 +66,10 @@ void CtunewickDlg::OnInitDialog() {
     pitchTracker_->initialize();
     // The stored reference pitch tunes the tracker now and whenever a page changes it.
     pitchTracker_->setReferencePitch(settings_.referencePitch());
+    chordListener_ = std::make_unique<ChordListener>(services_.microphone, *this);
+    chordListener_->initialize();
+    practice_ = std::make_unique<PracticeSession>(services_.microphone, *this);
+    practice_->initialize();
     settings_.onChange([this](const std::string& name) {
         if (name == SettingsStore::kReferencePitch && pitchTracker_) {
             pitchTracker_->setReferencePitch(settings_.referencePitch());
@@ -86,6 +97,11 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<SetReferencePitchCommand>(
         *pitchTracker_, [this](double hz) { settings_.set(SettingsStore::kReferencePitch, hz); }));
     commands.add(std::make_unique<SetPitchFocusCommand>(*pitchTracker_));
+    commands.add(std::make_unique<StartChordListenerCommand>(*chordListener_));
+    commands.add(std::make_unique<StopChordListenerCommand>(*chordListener_));
+    commands.add(std::make_unique<SetChordTargetCommand>(*chordListener_));
+    commands.add(std::make_unique<StartPracticeCommand>(*practice_, [this] { return settings_.latency(); }));
+    commands.add(std::make_unique<StopPracticeCommand>(*practice_));
     commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
     commands.add(std::make_unique<GetSettingsCommand>(settings_));
     commands.add(std::make_unique<SetSettingCommand>(settings_));
@@ -95,7 +111,7 @@ void CtunewickDlg::OnInitDialog() {
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,
-                                                        pitchTracker_.get()));
+                                                        pitchTracker_.get(), chordListener_.get(), practice_.get()));
 
     // A SWF movie calls the commands as global functions: the player must know them first.
     services_.control.setCommandNames(commands.names());

@@ -24,6 +24,8 @@ class NoteRecognizer;
 class StringTuner;
 class SoundPlayer;
 class PitchTracker;
+class ChordListener;
+class PracticeSession;
 
 // What the platform gives the dialog. Everything here outlives the dialog.
 struct DialogServices {
@@ -72,6 +74,8 @@ public:
     NoteRecognizer* recognizer() const { return recognizer_.get(); }
     StringTuner* tuner() const { return tuner_.get(); }
     PitchTracker* pitchTracker() const { return pitchTracker_.get(); }
+    ChordListener* chordListener() const { return chordListener_.get(); }
+    PracticeSession* practice() const { return practice_.get(); }
     SettingsStore& settings() { return settings_; }
 
 private:
@@ -83,6 +87,8 @@ private:
     std::unique_ptr<NoteRecognizer> recognizer_;
     std::unique_ptr<StringTuner> tuner_;
     std::unique_ptr<PitchTracker> pitchTracker_;
+    std::unique_ptr<ChordListener> chordListener_;
+    std::unique_ptr<PracticeSession> practice_;
     // Calls waiting to be run by name, newest only (postLatestSwfFunction).
     std::mutex latestMutex_;
     std::map<std::string, FunctionCall> latestCalls_;

@@ -1,0 +1,155 @@
+#!/usr/bin/python3
+"""Onset benchmark: tunewick-analyze --engine onsets against every aubioonset method.
+
+Renders the listening corpus (corpus.py beside this file; TimGM6mb unless --corpus names a
+folder rendered already, e.g. from another soundfont), runs `tunewick-analyze --engine onsets`
+and `aubioonset -O METHOD` for hfc, complex, energy, phase, specdiff, kl, mkl and specflux on
+every piece, and prints a Markdown table per part of the corpus:
+
+  F50    F-measure with a detection matching a true onset within +-50 ms (each at most once);
+         a strum's true onset is its first sounding string.
+  lat    the method's constant latency: the median deviation (detected - true) of its matches
+         within 50 ms over the whole corpus, clean and noisy together.
+  F25    F-measure within +-25 ms once that latency is taken off every detection.
+  p90    90th percentile of |deviation - latency| over the matches within +-50 ms, in ms.
+
+aubioonset runs at the file's rate with a 512-sample window and a 128-sample hop (5.8 ms at
+22050 Hz), its default threshold and silence gate, and the same 90 ms minimum inter-onset
+interval as the detector (-M 0.09), so that neither is scored on splitting a strum.
+Needs Debian's python3-numpy, fluidsynth, timgm6mb-soundfont and aubio-tools (scripts/setup
+installs them) and a built tunewick-analyze. Not a test: run it by hand,
+    bench/listening/onset_benchmark.py [--tool build/default/bin/tunewick-analyze] [--corpus DIR]
+"""
+import argparse
+import glob
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+AUBIO_METHODS = ["hfc", "complex", "energy", "phase", "specdiff", "kl", "mkl", "specflux"]
+
+
+def truth_of(json_path):
+    with open(json_path) as f:
+        piece = json.load(f)
+    return sorted(e["time"] for e in piece["events"])
+
+
+def run_tool(tool, wav):
+    out = subprocess.run([tool, "--engine", "onsets", wav], check=True, capture_output=True, text=True).stdout
+    return [float(line) for line in out.split()]
+
+
+def run_aubio(method, wav):
+    out = subprocess.run(["aubioonset", "-i", wav, "-O", method, "-B", "512", "-H", "128", "-M", "0.09"],
+                         check=True, capture_output=True, text=True).stdout
+    return [float(line) for line in out.split()]
+
+
+def match(truth, detected, tolerance, shift=0.0):
+    """Greedy one-to-one matching by distance; returns (deviations of matches, false, missed)."""
+    pairs = []
+    j0 = 0
+    shifted = [d - shift for d in detected]
+    for i, t in enumerate(truth):
+        while j0 < len(shifted) and shifted[j0] < t - tolerance:
+            j0 += 1
+        j = j0
+        while j < len(shifted) and shifted[j] <= t + tolerance:
+            pairs.append((abs(shifted[j] - t), i, j))
+            j += 1
+    pairs.sort()
+    used_t, used_d, deviations = set(), set(), []
+    for _, i, j in pairs:
+        if i in used_t or j in used_d:
+            continue
+        used_t.add(i)
+        used_d.add(j)
+        deviations.append(shifted[j] - truth[i])
+    return deviations, len(detected) - len(deviations), len(truth) - len(deviations)
+
+
+def f_measure(results):
+    hits = sum(len(r[0]) for r in results)
+    false = sum(r[1] for r in results)
+    missed = sum(r[2] for r in results)
+    if hits == 0:
+        return 0.0
+    precision = hits / (hits + false)
+    recall = hits / (hits + missed)
+    return 2 * precision * recall / (precision + recall)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--tool", default="build/default/bin/tunewick-analyze")
+    parser.add_argument("--corpus", help="a folder corpus.py rendered; default: render one now")
+    parser.add_argument("--methods", default=",".join(AUBIO_METHODS), help="aubio methods, comma-separated")
+    parser.add_argument("--details", action="store_true", help="list our misses and false onsets")
+    args = parser.parse_args()
+    scratch = None
+    folder = args.corpus
+    if folder is None:
+        scratch = tempfile.TemporaryDirectory()
+        folder = scratch.name
+        subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), folder], check=True)
+    wavs = sorted(glob.glob(os.path.join(folder, "*.wav")))
+    if not wavs:
+        sys.exit(f"onset_benchmark: no pieces in {folder}")
+    methods = ["tunewick"] + [m for m in args.methods.split(",") if m]
+    detections = {m: {} for m in methods}
+    truths = {}
+    for wav in wavs:
+        name = os.path.basename(wav)[:-4]
+        truths[name] = truth_of(wav[:-4] + ".json")
+        detections["tunewick"][name] = run_tool(args.tool, wav)
+        for method in methods[1:]:
+            detections[method][name] = run_aubio(method, wav)
+
+    parts = [("all", lambda n: True),
+             ("runs, clean", lambda n: n.startswith("runs") and "-snr" not in n),
+             ("strums, clean", lambda n: n.startswith("strums") and "-snr" not in n),
+             ("runs, noise", lambda n: n.startswith("runs") and "-snr" in n),
+             ("strums, noise", lambda n: n.startswith("strums") and "-snr" in n)]
+    latency = {}
+    for method in methods:
+        deviations = []
+        for name in truths:
+            deviations += match(truths[name], detections[method][name], 0.05)[0]
+        latency[method] = float(np.median(deviations)) if deviations else 0.0
+
+    onsets = sum(len(t) for t in truths.values())
+    print(f"{len(truths)} pieces, {onsets} true onsets, corpus {folder}\n")
+    for title, chosen in parts:
+        names = [n for n in truths if chosen(n)]
+        if not names:
+            continue
+        count = sum(len(truths[n]) for n in names)
+        print(f"#### {title} ({len(names)} pieces, {count} onsets)\n")
+        print("| method | F50 | F25, latency removed | p90 ms | latency ms | false | missed |")
+        print("| --- | --- | --- | --- | --- | --- | --- |")
+        for method in methods:
+            wide = [match(truths[n], detections[method][n], 0.05) for n in names]
+            narrow = [match(truths[n], detections[method][n], 0.025, latency[method]) for n in names]
+            spread = [abs(d - latency[method]) * 1000 for r in wide for d in r[0]]
+            p90 = float(np.percentile(spread, 90)) if spread else float("nan")
+            print(f"| {method} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | "
+                  f"{latency[method] * 1000:+.1f} | {sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
+        print()
+    if args.details:
+        for name in truths:
+            deviations, false, missed = match(truths[name], detections["tunewick"][name], 0.05)
+            if false or missed:
+                found = detections["tunewick"][name]
+                lost = [t for t in truths[name] if not any(abs(d - t) <= 0.05 for d in found)]
+                extra = [d for d in found if not any(abs(d - t) <= 0.05 for t in truths[name])]
+                print(f"{name}: missed {['%.3f' % t for t in lost]} false {['%.3f' % d for d in extra]}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,33 @@
+#include "audio/listening/PracticeClock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tunewick {
+
+PracticeClock::PracticeClock(double sampleRate, double startDelayMs, double latencyMs, PracticeOptions options)
+    : rate_(sampleRate), startDelayMs_(startDelayMs), latencyMs_(latencyMs), options_(options) {}
+
+std::int64_t PracticeClock::toSamples(double ms) const { return std::llround(ms * rate_ / 1000.0); }
+
+double PracticeClock::toMs(std::int64_t samples) const { return static_cast<double>(samples) * 1000.0 / rate_; }
+
+std::int64_t PracticeClock::dueSample(double timeMs) const { return toSamples(startDelayMs_ + latencyMs_ + timeMs); }
+
+std::int64_t PracticeClock::closeSample(double timeMs) const {
+    return dueSample(timeMs) + toSamples(options_.lateWindow);
+}
+
+std::int64_t PracticeClock::openSample(double timeMs) const {
+    return dueSample(timeMs) - toSamples(options_.lateWindow);
+}
+
+bool PracticeClock::ready(double timeMs, std::int64_t available, std::int64_t reportDelay,
+                          std::int64_t latestOnset, std::int64_t analysisSamples) const {
+    const std::int64_t close = closeSample(timeMs);
+    if (available >= close + toSamples(kMaxWaitMs)) return true;
+    if (available < close + std::max<std::int64_t>(reportDelay, 0)) return false;
+    return latestOnset < 0 || available >= latestOnset + analysisSamples;
+}
+
+}  // namespace tunewick

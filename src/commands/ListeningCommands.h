@@ -1,0 +1,71 @@
+#pragma once
+// The commands of the chord listener and the practice session: Tunewick's own, in the style
+// of the pitch tracker's. Each runs on the dialog's thread; a malformed argument answers
+// false and changes nothing.
+#include <functional>
+
+#include "bridge/FunctionCommand.h"
+
+namespace tunewick {
+
+class ChordListener;
+class PracticeSession;
+
+// "startChordListener": starts the chord listener. Answers null.
+class StartChordListenerCommand final : public FunctionCommand {
+public:
+    explicit StartChordListenerCommand(ChordListener& listener);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    ChordListener& listener_;
+};
+
+// "stopChordListener": stops it. Answers null.
+class StopChordListenerCommand final : public FunctionCommand {
+public:
+    explicit StopChordListenerCommand(ChordListener& listener);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    ChordListener& listener_;
+};
+
+// "setChordTarget"(notes | null): the chord the trainer shows, as [{midi, string, fret}]
+// (at least two notes), or null (or no argument) to clear it. Answers true, or false for a
+// malformed list.
+class SetChordTargetCommand final : public FunctionCommand {
+public:
+    explicit SetChordTargetCommand(ChordListener& listener);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    ChordListener& listener_;
+};
+
+// "startPractice"(events, startDelay, options): starts judging the events, song time 0 due
+// startDelay ms (default 0) after this call on the stream's clock, with the windows of options
+// ({hitWindow, lateWindow}, ms) and the latency `latencyMs` gives. Answers true; false for a
+// malformed argument (changing nothing) or when the microphone cannot be started.
+class StartPracticeCommand final : public FunctionCommand {
+public:
+    StartPracticeCommand(PracticeSession& session, std::function<double()> latencyMs);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    PracticeSession& session_;
+    std::function<double()> latencyMs_;
+};
+
+// "stopPractice"(): stops; answers the summary {events, hits, accuracy, meanOffset, spread},
+// or null when no practice runs.
+class StopPracticeCommand final : public FunctionCommand {
+public:
+    explicit StopPracticeCommand(PracticeSession& session);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    PracticeSession& session_;
+};
+
+}  // namespace tunewick

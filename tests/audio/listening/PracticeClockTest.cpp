@@ -1,0 +1,61 @@
+// Song time against the stream's sample clock, and when an event may be decided.
+#include <gtest/gtest.h>
+
+#include "audio/listening/PracticeClock.h"
+
+namespace tunewick {
+namespace {
+
+TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayAndTheLatency) {
+    struct Case {
+        double rate, delay, latency, time;
+        std::int64_t due;
+    };
+    const Case cases[] = {
+        {22050, 0, 0, 0, 0},
+        {22050, 1000, 0, 0, 22050},
+        {22050, 1000, 0, 500, 33075},
+        {22050, 1000, 40, 500, 33957},  // 1540 ms
+        {48000, 250, 10, 1000.5, 60504},
+        {8000, 0, 0, 0.0625, 1},  // half a sample rounds away from zero
+    };
+    for (const Case& c : cases) {
+        const PracticeClock clock(c.rate, c.delay, c.latency, {});
+        EXPECT_EQ(clock.dueSample(c.time), c.due) << c.rate << " " << c.delay << " " << c.latency << " " << c.time;
+    }
+}
+
+TEST(PracticeClock, TheWindowsSpanTheLateWindowEitherSide) {
+    const PracticeClock clock(20000, 100, 0, {50, 150});
+    EXPECT_EQ(clock.openSample(1000), 22000 - 3000);
+    EXPECT_EQ(clock.closeSample(1000), 22000 + 3000);
+    EXPECT_EQ(clock.toSamples(150), 3000);
+    EXPECT_DOUBLE_EQ(clock.toMs(3000), 150.0);
+}
+
+TEST(PracticeClock, AnEventIsDecidedOnceItsNotesAreHeardAndNeverLaterThanTheLongestWait) {
+    // 1 sample = 1 ms: due at 1000, window closes at 1150, the longest wait ends at 1325.
+    const PracticeClock clock(1000, 0, 0, {50, 150});
+    const std::int64_t reportDelay = 30, analysis = 200;
+    struct Case {
+        const char* what;
+        std::int64_t available, latestOnset;
+        bool ready;
+    };
+    const Case cases[] = {
+        {"window still open", 1149, -1, false},
+        {"closed, onsets not all reported", 1179, -1, false},
+        {"closed and reported, nothing heard", 1180, -1, true},
+        {"an early onset heard whole", 1180, 950, true},
+        {"an onset on time still sounding", 1180, 1000, false},
+        {"that onset heard whole", 1200, 1000, true},
+        {"a late onset still sounding", 1324, 1140, false},
+        {"the longest wait is over", 1325, 1140, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(clock.ready(1000, c.available, reportDelay, c.latestOnset, analysis), c.ready) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace tunewick
