@@ -91,7 +91,8 @@ const Tunewick = (() => {
     forwardButton.addEventListener('click', () => step('goForward'));
     homeButton.addEventListener('click', goHome);
 
-    const title = document.createElement('div');
+    // The page's name is its one level-one heading.
+    const title = document.createElement('h1');
     title.className = 'title';
     title.textContent = options.title;
     const brand = document.createElement('div');
