@@ -10,6 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { startHost, openPlayer, currentMovie, screenshot, waitUntil, sleep } from './harness.mjs';
 import { writeSongFolder, musicXml } from './songfiles.mjs';
+import { expectAccessible } from './a11y.mjs';
 
 let host;
 let player;
@@ -70,6 +71,18 @@ test('each kind of song opens from the folder, and junk is refused while the pag
   await frame.click('#lessons li:nth-child(1) button');
   await shown('Open strings: low E and A');
   assert.equal(player.errors.length, 0, player.errors.join('\n'));
+});
+
+test('the page, a shown song, a refusal and the results are accessible', async () => {
+  await frame.click('#lessons li:nth-child(22) button');
+  await shown('Ode to Joy (Beethoven)');
+  await expectAccessible(frame, 'songs, a lesson shown');
+  await openFromFolder('junk.gp5');
+  await waitUntil(isError, 'the junk refused');
+  await expectAccessible(frame, 'songs, a file refused');
+  await frame.click('#calibrate');
+  await expectAccessible(frame, 'songs, latency');
+  await frame.click('#calibration button[value="close"]');
 });
 
 test('a chosen file and a dropped file open in the page', async () => {
@@ -247,6 +260,7 @@ test('a run sends the track\'s events at the chosen speed and shows each verdict
   assert.deepEqual(await frame.evaluate(() => [...document.querySelectorAll('#r-worst li')].map((l) => l.textContent)),
     ['Bar 2: 1 mistake', 'Bar 3: 1 mistake', 'Bar 4: 1 mistake']);
   await screenshot(player.page, 'SongsResults');
+  await expectAccessible(frame, 'songs, results');
   await frame.click('#r-loop');
   assert.equal(await frame.evaluate(() => document.body.dataset.loop), '2-4');
   assert.equal(await frame.evaluate(() => document.getElementById('results').open), false);
