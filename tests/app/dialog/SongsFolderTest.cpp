@@ -40,7 +40,11 @@ TEST(SongsFolder, TheDefaultIsMadeAndAGivenFolderIsTakenAsAbsolute) {
     const std::string saved = before ? before : "";
     ::setenv("XDG_DATA_HOME", root.c_str(), 1);
     const fs::path made = chooseSongsFolder("");
-    if (before) ::setenv("XDG_DATA_HOME", saved.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
+    if (before) {
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
     EXPECT_EQ(made, root / "tunewick" / "songs");
     EXPECT_TRUE(fs::is_directory(made));
 
