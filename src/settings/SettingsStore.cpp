@@ -53,8 +53,14 @@ bool isBestTable(const json& v) {
     return true;
 }
 
-const std::array<Rule, 10>& rules() {
-    static const std::array<Rule, 10> table{{
+bool isNumberIn(const json& value, double low, double high) {
+    if (!value.is_number()) return false;
+    const double v = value.get<double>();
+    return std::isfinite(v) && v >= low && v <= high;
+}
+
+const std::array<Rule, 12>& rules() {
+    static const std::array<Rule, 12> table{{
         {SettingsStore::kReferencePitch, 440.0,
          [](const json& v) {
              if (!v.is_number()) return false;

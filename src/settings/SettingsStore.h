@@ -1,8 +1,8 @@
 #pragma once
 // The player's lasting choices: reference pitch, tuning, tuner mode, tuner view, the daily
-// practice goal, the chords page's choices and the latency from playing to hearing, kept in
-// one JSON file (settings.json) so that a restart comes back as the player left it. Keys it
-// does not know are kept as they are. Owned by the dialog and used on the dialog's thread only.
+// practice goal, the chords page's choices, and the play-along latency and windows, kept in one
+// JSON file (settings.json) so that a restart comes back as the player left it. Keys it does not
+// know are kept as they are. Owned by the dialog and used on the dialog's thread only.
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -25,7 +25,11 @@ public:
     static constexpr const char* kChordList = "chordList";            // names or frets, comma-separated
     static constexpr const char* kDrillTempo = "drillTempo";          // beats per minute, 40..160
     static constexpr const char* kDrillBest = "drillBest";            // JSON text: {"Am-E": clean changes}
-    static constexpr const char* kLatency = "latency";                // ms heard after played, 0..500
+    // Play-along judging: the delay from what Tunewick plays to what it hears (ms, 0..500),
+    // and how far from its due time a note is a hit (10..150 ms) or early/late (50..400 ms).
+    static constexpr const char* kLatency = "latency";
+    static constexpr const char* kHitWindow = "hitWindow";
+    static constexpr const char* kLateWindow = "lateWindow";
 
     // Reads `file` now. A missing file gives the defaults. A file that is no JSON object
     // gives the defaults too, writes one line to `diagnostics` and is moved to

@@ -128,14 +128,14 @@ export function readWav(file) {
 
 /**
  * Starts the host in a fresh folder (with data/sound made) with a WAV file as its
- * microphone, and with the movies of the folder `movies` when it is given. Its settings live
- * in `configHome` (XDG_CONFIG_HOME) and its practice history in `dataHome` (XDG_DATA_HOME),
- * by default folders inside the host's own, so no test touches the user's; `env` replaces the
- * environment it inherits (a sound server's, say). `inputFile`, when given, is the microphone
- * instead of `segments` (copied into the folder).
+ * microphone, with the movies of the folder `movies` and the songs of the folder `songs` when
+ * they are given. Its settings live in `configHome` (XDG_CONFIG_HOME) and its practice history
+ * in `dataHome` (XDG_DATA_HOME), by default folders inside the host's own, so no test touches
+ * the user's; `env` replaces the environment it inherits (a sound server's, say). `inputFile`,
+ * when given, is the microphone instead of `segments` (copied into the folder).
  * Resolves once it has printed its address.
  */
-export async function startHost({ segments, inputFile, movies, configHome, dataHome, env, rate = 8000 }) {
+export async function startHost({ segments, inputFile, movies, songs, configHome, dataHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
   const input = path.join(dir, 'input.wav');
@@ -143,6 +143,7 @@ export async function startHost({ segments, inputFile, movies, configHome, dataH
   else writeWav(input, segments, rate);
   const args = ['--no-browser', '--port', '0', '--input', input];
   if (movies) args.push('--movies', movies);
+  if (songs) args.push('--songs', songs);
   const proc = spawn(hostBinary(), args, {
     cwd: dir,
     env: { ...(env || process.env), XDG_CONFIG_HOME: configHome || path.join(dir, 'config'),

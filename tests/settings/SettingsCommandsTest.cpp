@@ -61,6 +61,8 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
               "<property id=\"dailyGoal\"><number>15</number></property>"
               "<property id=\"drillBest\"><string>{}</string></property>"
               "<property id=\"drillTempo\"><number>60</number></property>"
+              "<property id=\"hitWindow\"><number>50</number></property>"
+              "<property id=\"lateWindow\"><number>150</number></property>"
               "<property id=\"latency\"><number>0</number></property>"
               "<property id=\"referencePitch\"><number>440</number></property>"
               "<property id=\"tunerMode\"><string>auto</string></property>"
@@ -72,7 +74,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     ASSERT_EQ(answer.type(), Param::Object);
     EXPECT_EQ(answer.getObject()->getProperty("referencePitch")->getNumber(), 432);
     EXPECT_EQ(answer.getObject()->getProperty("tuning")->getString(), "DADGAD");
-    EXPECT_EQ(answer.getObject()->size(), 10u);
+    EXPECT_EQ(answer.getObject()->size(), 12u);
 }
 
 }  // namespace

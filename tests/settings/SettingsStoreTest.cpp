@@ -57,7 +57,8 @@ protected:
 
 const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
                         {"dailyGoal", 15},
-                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0}};
+                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0},
+                        {"hitWindow", 50.0},   {"lateWindow", 150.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
     SettingsStore store(file_, log_);
@@ -127,11 +128,21 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"drillBest", 31, false},
         {"latency", 0, true},
         {"latency", 500, true},
-        {"latency", 87.5, true},
-        {"latency", -0.5, false},
+        {"latency", 120.5, true},
+        {"latency", -1, false},
         {"latency", 500.5, false},
+        {"latency", "80", false},
+        {"hitWindow", 10, true},
+        {"hitWindow", 150, true},
+        {"hitWindow", 9.9, false},
+        {"hitWindow", 151, false},
+        {"lateWindow", 50, true},
+        {"lateWindow", 400, true},
+        {"lateWindow", 49, false},
+        {"lateWindow", 401, false},
+        {"lateWindow", std::nan(""), false},
+        {"latency", 87.5, true},
         {"latency", std::nan(""), false},
-        {"latency", "40", false},
         {"volume", 3, false},
         {"", "auto", false},
     };

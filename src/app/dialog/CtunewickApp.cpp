@@ -20,6 +20,7 @@
 #include "app/dialog/MovieFolder.h"
 #include "app/dialog/PlayerReporter.h"
 #include "app/dialog/ProgramFiles.h"
+#include "app/dialog/SongsFolder.h"
 #include "app/web/WebControl.h"
 #include "audio/capture/WavFileCaptureDevice.h"
 #include "audio/portaudio/AudioDevices.h"
@@ -109,12 +110,14 @@ int CtunewickApp::InitInstance(const Options& options) {
         return 1;
     }
     const MovieFolder movies = chooseMovieFolder(options.movies, fs::path(*programFiles) / "data");
+    const fs::path songs = chooseSongsFolder(options.songs);
 
     MessageQueue queue;
     std::unique_ptr<WebControl> control;
     try {
         WebControlSettings web;
         web.moviesDir = movies.folder;
+        web.songsDir = songs;
         control = std::make_unique<WebControl>(queue, *programFiles, options.port, web);
     } catch (const std::exception& error) {
         std::cerr << "tunewick: cannot serve the player: " << error.what() << "\n";
@@ -127,6 +130,7 @@ int CtunewickApp::InitInstance(const Options& options) {
     std::cout << "Tunewick is running at " << control->url() << std::endl;
     std::cout << "Movies and player: " << *programFiles << std::endl;
     std::cout << "Start movie: " << movies.startMovie.string() << std::endl;
+    std::cout << "Songs: " << (songs.empty() ? std::string("none") : songs.string()) << std::endl;
     std::cout << "Microphone: " << microphoneName << std::endl;
     std::cout << "Sound output: " << chosenDevice(AudioDirection::output, options.outputDevice) << std::endl;
 
@@ -137,7 +141,7 @@ int CtunewickApp::InitInstance(const Options& options) {
     {
         CtunewickDlg dialog(DialogServices{*control, queue, reporter, speakers, microphone, movies.startMovie.string(),
                                            SettingsStore::defaultFile().string(),
-                                           ProgressStore::defaultFile().string()});
+                                           ProgressStore::defaultFile().string(), songs.string()});
         control->setLastPlayerClosedHandler([&dialog] { dialog.EndDialog(0); });
         signalWatcher.start(queue, [&dialog] { dialog.EndDialog(0); });
         code = dialog.DoModal();

@@ -23,6 +23,7 @@
 #include "commands/ProgressCommands.h"
 #include "commands/ChordCommands.h"
 #include "commands/SettingsCommands.h"
+#include "commands/SongList.h"
 #include "navigation/Navigation.h"
 
 namespace tunewick {
@@ -124,6 +125,7 @@ void CtunewickDlg::OnInitDialog() {
         commands.add(std::make_unique<GetProgressJsonCommand>(progress_, context));
         commands.add(std::make_unique<DeleteProgressCommand>(progress_));
     }
+    commands.add(std::make_unique<ListSongsCommand>(services_.songsFolder));
 
     eventRegistry_.addEventHandler(
         "pageUnload", std::make_shared<PageUnloadHandler>(recorder_, *recognizer_, *tuner_, services_.player,

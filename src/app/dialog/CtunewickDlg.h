@@ -38,6 +38,7 @@ struct DialogServices {
     std::string startMovie;           // the path of the start movie (Loader of the movie folder)
     std::string settingsFile = {};    // the player's settings.json; empty keeps them in memory
     std::string progressFile = {};    // the practice history; empty keeps it in memory
+    std::string songsFolder = {};     // the folder "listSongs" lists; empty: none
 };
 
 class CtunewickDlg final : public DialogPoster {

@@ -34,6 +34,9 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
                    "Play the movies of this folder (start movie Loader.swf, else Loader.html)")
         ->check(CLI::ExistingDirectory)
         ->option_text("DIR");
+    app.add_option("--songs", options.songs, "List and serve the song files of this folder on the Songs page")
+        ->check(CLI::ExistingDirectory)
+        ->option_text("DIR");
     app.add_flag("--version", version, "Print the version and exit");
 
     try {

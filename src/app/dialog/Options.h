@@ -14,6 +14,7 @@ struct Options {
     std::string inputDevice;      // --input-device NAME; empty: the system's default
     std::string outputDevice;     // --output-device NAME; empty: the system's default
     std::string movies;           // --movies DIR; empty: the program's own data folder
+    std::string songs;            // --songs DIR; empty: $XDG_DATA_HOME/tunewick/songs
 };
 
 // The program ends at once: print `text` (to stdout for status 0, else to stderr) and exit

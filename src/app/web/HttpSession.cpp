@@ -206,6 +206,17 @@ void HttpSession::respond(HttpContext::Request request) {
         return;
     }
     const auto& found = std::get<StaticFiles::Found>(resolved);
+    if (found.needsToken) {
+        // The player's own files go only to the page that holds the token; a browser sends an
+        // Origin with a cross-site fetch, which must then be ours.
+        const auto token = queryValue(target, "token");
+        const std::string_view origin = view(request[http::field::origin]);
+        if (!token || !tokensEqual(*token, context_.token) ||
+            (!origin.empty() && !isOwnOrigin(origin, context_.port))) {
+            refuse(request, http::status::forbidden, request.keep_alive());
+            return;
+        }
+    }
     http::file_body::value_type file;
     beast::error_code ec;
     file.open(found.file.c_str(), beast::file_mode::scan, ec);

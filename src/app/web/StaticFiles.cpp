@@ -77,7 +77,7 @@ std::string percentEncodeSegment(std::string_view segment) {
 }
 
 std::string contentTypeFor(const fs::path& file) {
-    static const std::array<std::pair<const char*, const char*>, 24> types{{
+    static const std::array<std::pair<const char*, const char*>, 35> types{{
         {".html", "text/html; charset=utf-8"},
         {".htm", "text/html; charset=utf-8"},
         {".js", "text/javascript; charset=utf-8"},
@@ -100,6 +100,18 @@ std::string contentTypeFor(const fs::path& file) {
         {".woff", "font/woff"},
         {".woff2", "font/woff2"},
         {".ttf", "font/ttf"},
+        {".otf", "font/otf"},
+        {".eot", "application/vnd.ms-fontobject"},
+        // alphaTab's soundfonts and the song files it reads; it fetches them as bytes.
+        {".sf2", "audio/x-soundfont"},
+        {".sf3", "audio/x-soundfont"},
+        {".musicxml", "application/vnd.recordare.musicxml+xml"},
+        {".mxl", "application/vnd.recordare.musicxml"},
+        {".gp", "application/octet-stream"},
+        {".gpx", "application/octet-stream"},
+        {".alphatex", "text/plain; charset=utf-8"},
+        {".tex", "text/plain; charset=utf-8"},
+        {".atex", "text/plain; charset=utf-8"},
         // Browsers compile WebAssembly as it streams in only when it comes with its own type.
         {".wasm", "application/wasm"},
         {".swf", "application/x-shockwave-flash"},
@@ -127,11 +139,13 @@ std::optional<std::string> movieUrl(const fs::path& moviesDir, const std::string
     return url;
 }
 
-StaticFiles::StaticFiles(const fs::path& programDir, fs::path moviesDir)
+StaticFiles::StaticFiles(const fs::path& programDir, fs::path moviesDir, fs::path songsDir)
     : playerDir_(programDir / "web" / "player"),
       ruffleDir_(programDir / "web" / "ruffle"),
       chartsDir_(programDir / "web" / "charts"),
-      moviesDir_(moviesDir.empty() ? programDir / "data" : std::move(moviesDir)) {}
+      alphaTabDir_(programDir / "web" / "alphatab"),
+      moviesDir_(moviesDir.empty() ? programDir / "data" : std::move(moviesDir)),
+      songsDir_(std::move(songsDir)) {}
 
 std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std::string_view target) const {
     const std::string_view rawPath = target.substr(0, target.find_first_of("?#"));
@@ -161,15 +175,28 @@ std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std:
 
     fs::path root;
     fs::path relative;
+    bool songs = false;
     if (segments.empty()) {
         root = playerDir_;
         relative = "index.html";
-    } else if (segments.size() >= 2 && (segments[0] == "player" || segments[0] == "movies" || segments[0] == "ruffle" ||
-                                         segments[0] == "charts")) {
-        root = segments[0] == "player"   ? playerDir_
-               : segments[0] == "ruffle" ? ruffleDir_
-               : segments[0] == "charts" ? chartsDir_
-                                         : moviesDir_;
+    } else if (segments.size() >= 2) {
+        const std::string_view top = segments[0];
+        if (top == "player") {
+            root = playerDir_;
+        } else if (top == "ruffle") {
+            root = ruffleDir_;
+        } else if (top == "charts") {
+            root = chartsDir_;
+        } else if (top == "alphatab") {
+            root = alphaTabDir_;
+        } else if (top == "movies") {
+            root = moviesDir_;
+        } else if (top == "songs" && !songsDir_.empty()) {
+            root = songsDir_;
+            songs = true;
+        } else {
+            return Refused{404};
+        }
         for (std::size_t i = 1; i < segments.size(); ++i) relative /= fs::path(std::string(segments[i]));
     } else {
         return Refused{404};
@@ -181,7 +208,7 @@ std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std:
     const fs::path realFile = fs::canonical(root / relative, ec);
     if (ec || !isWithin(realFile, realRoot)) return Refused{404};
     if (!fs::is_regular_file(realFile, ec) || ec) return Refused{404};
-    return Found{realFile, contentTypeFor(relative)};
+    return Found{realFile, contentTypeFor(relative), songs};
 }
 
 }  // namespace tunewick

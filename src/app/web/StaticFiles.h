@@ -4,6 +4,9 @@
 //   "/player/..."  -> <programDir>/web/player/...
 //   "/ruffle/..."  -> <programDir>/web/ruffle/...   (the SWF player, from npm)
 //   "/charts/..."  -> <programDir>/web/charts/...   (Chart.js, from npm)
+//   "/alphatab/..." -> <programDir>/web/alphatab/... (the tab renderer and synthesizer, from npm)
+//   "/songs/..."   -> the songs folder, when there is one (the player's own files: a request
+//                     for them must carry the token, see Found::needsToken)
 //   "/movies/..."  -> the movie folder (by default <programDir>/data)
 // No request can reach a file outside those folders, however it is encoded: the path is
 // decoded exactly once, anything suspicious is refused, and the real (symlink-free) path of
@@ -36,13 +39,15 @@ public:
     struct Found {
         std::filesystem::path file;  // canonical path of a regular file inside its folder
         std::string contentType;
+        bool needsToken = false;  // a file of the songs folder: the player's own, not the program's
     };
     struct Refused {
         int status;  // 400 for a malformed or suspicious path, 404 for anything not served
     };
 
-    // An empty moviesDir means <programDir>/data.
-    explicit StaticFiles(const std::filesystem::path& programDir, std::filesystem::path moviesDir = {});
+    // An empty moviesDir means <programDir>/data; an empty songsDir serves no songs.
+    explicit StaticFiles(const std::filesystem::path& programDir, std::filesystem::path moviesDir = {},
+                         std::filesystem::path songsDir = {});
 
     // Resolves a request target (path, optionally followed by "?query"). Thread-safe.
     std::variant<Found, Refused> resolve(std::string_view target) const;
@@ -51,7 +56,9 @@ private:
     std::filesystem::path playerDir_;
     std::filesystem::path ruffleDir_;
     std::filesystem::path chartsDir_;
+    std::filesystem::path alphaTabDir_;
     std::filesystem::path moviesDir_;
+    std::filesystem::path songsDir_;
 };
 
 }  // namespace tunewick

@@ -158,7 +158,7 @@ WebControl::Impl::Impl(WebControl& owner_, MessageQueue& queue_, std::filesystem
       settings(settings_),
       moviesDir(settings.moviesDir.empty() ? programDir / "data" : settings.moviesDir),
       token(makeToken()),
-      files(programDir, moviesDir),
+      files(programDir, moviesDir, settings.songsDir),
       work(net::make_work_guard(ioc)),
       acceptor(ioc),
       graceTimer(ioc),

@@ -46,6 +46,9 @@ struct WebControlSettings {
     std::chrono::milliseconds idleTimeout{60000};
     // The folder served as "/movies/"; empty: <programDir>/data.
     std::filesystem::path moviesDir;
+    // The player's songs, served read-only as "/songs/" to requests that carry the token;
+    // empty: none.
+    std::filesystem::path songsDir;
 };
 
 class WebControl final : public FlashControl {

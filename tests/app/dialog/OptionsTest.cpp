@@ -35,7 +35,7 @@ TEST(CommandLineOptions, DefaultsAndEveryOption) {
     const std::string wav = (dir.path() / "data/sound/beep.wav").string();
     const ParsedOptions all = parse({"--port", "65535", "--no-browser", "--input", wav.c_str(), "--list-devices",
                                      "--input-device", "USB Mic", "--output-device=Speakers", "--movies",
-                                     dir.path().c_str()});
+                                     dir.path().c_str(), "--songs", dir.path().c_str()});
     ASSERT_TRUE(std::holds_alternative<Options>(all));
     const Options& options = std::get<Options>(all);
     EXPECT_EQ(options.port, 65535);
@@ -45,6 +45,8 @@ TEST(CommandLineOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(options.inputDevice, "USB Mic");
     EXPECT_EQ(options.outputDevice, "Speakers");
     EXPECT_EQ(options.movies, dir.path().string());
+    EXPECT_EQ(options.songs, dir.path().string());
+    EXPECT_TRUE(std::get<Options>(none).songs.empty());
 }
 
 TEST(CommandLineOptions, HelpAndVersionEndTheProgramSuccessfully) {
@@ -58,7 +60,7 @@ TEST(CommandLineOptions, HelpAndVersionEndTheProgramSuccessfully) {
     ASSERT_TRUE(std::holds_alternative<OptionsExit>(help));
     EXPECT_EQ(std::get<OptionsExit>(help).status, 0);
     for (const char* option : {"--port", "--no-browser", "--input", "--list-devices", "--input-device",
-                               "--output-device", "--movies", "--version"}) {
+                               "--output-device", "--movies", "--songs", "--version"}) {
         EXPECT_NE(std::get<OptionsExit>(help).text.find(option), std::string::npos) << option;
     }
 }
@@ -78,6 +80,8 @@ TEST(CommandLineOptions, BadCommandLinesExitWithStatusTwoAndSayWhy) {
         {{"stray"}, "stray"},
         {{"--movies", "/nonexistent/movies"}, "/nonexistent/movies"},
         {{"--movies"}, "--movies"},
+        {{"--songs", "/nonexistent/songs"}, "/nonexistent/songs"},
+        {{"--songs"}, "--songs"},
     };
     for (const Case& c : cases) {
         std::vector<const char*> all{"tunewick"};
