@@ -53,6 +53,7 @@
   let score = null;
   let trackIndex = 0;
   let source = null; // {name, text} or {name, bytes}: what is shown, to come back to after a calibration
+  const lessonFiles = new Set(); // the built-in lessons, by file name, for the practice history
   let pending = null; // the name of the file being opened
   let run = null; // the play-along in progress
   let lastRun = null; // the one before, for its marks and its results
@@ -318,6 +319,7 @@
         b.textContent = i + 1 + '. ' + lesson.title;
         b.title = lesson.goal;
         b.dataset.file = lesson.file;
+        lessonFiles.add(lesson.file);
         b.addEventListener('click', async () => {
           markCurrent(b);
           try {
@@ -633,24 +635,42 @@
     const own = PA.summarize(r.tally, r.built.bars);
     r.summary = own;
     try {
-      await Tunewick.call('recordResult', 'playalong', {
-        song: (score && score.title) || (source && source.name) || '',
-        file: (source && source.name) || '',
-        track: trackIndex,
-        speed: r.speed,
-        fromBar: r.from + 1,
-        toBar: r.to + 1,
-        events: own.events,
-        hits: own.hits,
-        accuracy: Math.round(own.accuracy * 10) / 10,
-        meanOffset: own.meanOffset === null ? null : Math.round(own.meanOffset),
-        spread: own.spread === null ? null : Math.round(own.spread),
-        worstBars: own.worstBars.map((w) => w.bar + 1),
-      });
+      await Tunewick.call('recordResult', 'playalong', playAlongRecord(r, own));
     } catch (e) {
       // Results are kept where the host can; a host without them still plays along.
     }
     if (showResults !== false) showResultsDialog(r);
+  }
+
+  // What the practice history keeps of a run: one item per event with its bar and verdict, and
+  // the place on the neck of a single note (strings counted from the low E there), so the
+  // Progress page can show which bars and which places go wrong.
+  function playAlongRecord(r, own) {
+    const events = [];
+    for (let i = 0; i < r.tally.total; ++i) {
+      const v = r.tally.byIndex.get(i);
+      const item = {
+        index: i,
+        bar: r.built.bars[i] + 1,
+        verdict: v ? v.verdict : 'missed',
+        offset: v && Number.isFinite(v.offset) ? Math.round(v.offset) : null,
+      };
+      const notes = r.built.events[i].notes;
+      if (notes.length === 1 && notes[0].string >= 1 && notes[0].string <= 6) {
+        item.string = 6 - notes[0].string;
+        item.fret = notes[0].fret;
+      }
+      events.push(item);
+    }
+    const lesson = source && lessonFiles.has(source.name) ? source.name : null;
+    return {
+      song: ((score && score.title) || (source && source.name) || 'Untitled').slice(0, 64),
+      lesson: lesson ? lesson.slice(0, 64) : null,
+      speed: r.speed,
+      accuracy: own.accuracy / 100,
+      spread: own.spread === null ? 0 : Math.round(own.spread),
+      events,
+    };
   }
 
   // ---------------------------------------------------------------- results and the speed trainer

@@ -171,7 +171,7 @@ PlayAlongResult playAlong(Fields& f, std::string& error) {
             PlayAlongEvent one;
             one.index = e.integer("index", 0, 1000000);
             one.bar = e.integer("bar", 0, 100000);
-            one.verdict = e.oneOf("verdict", {"hit", "early", "late", "wrong", "missed"});
+            one.verdict = e.oneOf("verdict", {"hit", "early", "late", "wrong", "partial", "missed"});
             if (e.present("offset")) one.offset = e.number("offset", -10000, 10000);
             if (e.present("string")) one.string = e.integer("string", 0, 5);
             if (e.present("fret")) one.fret = e.integer("fret", 0, 24);

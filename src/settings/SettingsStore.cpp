@@ -88,12 +88,9 @@ const std::array<Rule, 12>& rules() {
              return bpm >= 40.0 && bpm <= 160.0 && bpm == std::floor(bpm);
          }},
         {SettingsStore::kDrillBest, "{}", isBestTable},
-        {SettingsStore::kLatency, 0.0,
-         [](const json& v) {
-             if (!v.is_number()) return false;
-             const double ms = v.get<double>();
-             return std::isfinite(ms) && ms >= 0.0 && ms <= kHighestLatency;
-         }},
+        {SettingsStore::kLatency, 0.0, [](const json& v) { return isNumberIn(v, 0.0, kHighestLatency); }},
+        {SettingsStore::kHitWindow, 50.0, [](const json& v) { return isNumberIn(v, 10.0, 150.0); }},
+        {SettingsStore::kLateWindow, 150.0, [](const json& v) { return isNumberIn(v, 50.0, 400.0); }},
     }};
     return table;
 }

@@ -189,7 +189,8 @@ test('the reference pitch and the tuning survive a restart', async () => {
   assert.deepEqual((await hostCalls('setReferencePitch')).map((c) => [c.args[0], c.answer]), [[441, true], [442, true]]);
   assert.equal(await tuner.textContent('#reference'), '442 Hz');
   const stored = await tuner.evaluate(() => ExternalInterface.call('getSettings'));
-  assert.deepEqual(stored, { referencePitch: 442, tuning: 'dropD', tunerMode: 'auto', tunerView: 'needle', dailyGoal: 15, latency: 0 });
+  const { referencePitch, tuning, tunerMode, tunerView } = stored;
+  assert.deepEqual({ referencePitch, tuning, tunerMode, tunerView }, { referencePitch: 442, tuning: 'dropD', tunerMode: 'auto', tunerView: 'needle' });
   assert.deepEqual(await tuner.evaluate(() => ExternalInterface.call('setReferencePitch', 470)), false);
 
   await closeTuner();

@@ -199,23 +199,28 @@ void HttpSession::respond(HttpContext::Request request) {
         return;
     }
 
+    // The player's own files go only to the page that holds the token; a browser sends an
+    // Origin with a cross-site fetch, which must then be ours. Checked before "not found", so
+    // a stranger cannot tell which files are there.
+    const auto mayHaveOwnFiles = [&] {
+        const auto token = queryValue(target, "token");
+        const std::string_view origin = view(request[http::field::origin]);
+        return token && tokensEqual(*token, context_.token) && (origin.empty() || isOwnOrigin(origin, context_.port));
+    };
     const auto resolved = context_.files->resolve(target);
     if (const auto* refused = std::get_if<StaticFiles::Refused>(&resolved)) {
-        refuse(request, refused->status == 400 ? http::status::bad_request : http::status::not_found,
+        const bool stranger = refused->needsToken && !mayHaveOwnFiles();
+        refuse(request,
+               stranger                  ? http::status::forbidden
+               : refused->status == 400 ? http::status::bad_request
+                                        : http::status::not_found,
                request.keep_alive());
         return;
     }
     const auto& found = std::get<StaticFiles::Found>(resolved);
-    if (found.needsToken) {
-        // The player's own files go only to the page that holds the token; a browser sends an
-        // Origin with a cross-site fetch, which must then be ours.
-        const auto token = queryValue(target, "token");
-        const std::string_view origin = view(request[http::field::origin]);
-        if (!token || !tokensEqual(*token, context_.token) ||
-            (!origin.empty() && !isOwnOrigin(origin, context_.port))) {
-            refuse(request, http::status::forbidden, request.keep_alive());
-            return;
-        }
+    if (found.needsToken && !mayHaveOwnFiles()) {
+        refuse(request, http::status::forbidden, request.keep_alive());
+        return;
     }
     http::file_body::value_type file;
     beast::error_code ec;

@@ -204,10 +204,10 @@ std::variant<StaticFiles::Found, StaticFiles::Refused> StaticFiles::resolve(std:
 
     std::error_code ec;
     const fs::path realRoot = fs::canonical(root, ec);
-    if (ec) return Refused{404};
+    if (ec) return Refused{404, songs};
     const fs::path realFile = fs::canonical(root / relative, ec);
-    if (ec || !isWithin(realFile, realRoot)) return Refused{404};
-    if (!fs::is_regular_file(realFile, ec) || ec) return Refused{404};
+    if (ec || !isWithin(realFile, realRoot)) return Refused{404, songs};
+    if (!fs::is_regular_file(realFile, ec) || ec) return Refused{404, songs};
     return Found{realFile, contentTypeFor(relative), songs};
 }
 

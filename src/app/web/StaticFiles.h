@@ -43,6 +43,9 @@ public:
     };
     struct Refused {
         int status;  // 400 for a malformed or suspicious path, 404 for anything not served
+        // Under a folder whose files need the token: a caller without it must be told 403
+        // whether or not the file exists, so the answer says nothing of what is there.
+        bool needsToken = false;
     };
 
     // An empty moviesDir means <programDir>/data; an empty songsDir serves no songs.

@@ -69,6 +69,9 @@ TEST_F(SongFilesTest, SongsNeedTheTokenAndOurOrigin) {
         {"token of another parameter", "/songs/Blues%20in%20E.gp5?x=" + control->token(), "", 403},
         {"foreign origin", withToken("/songs/Blues%20in%20E.gp5"), "http://evil.example", 403},
         {"null origin", withToken("/songs/Blues%20in%20E.gp5"), "null", 403},
+        // A stranger learns nothing of which songs are there.
+        {"missing song, no token", "/songs/Not%20there.gp5", "", 403},
+        {"missing song, token", withToken("/songs/Not%20there.gp5"), "", 404},
     };
     for (const Case& c : cases) {
         const HttpReply reply = getWith(c.target, c.origin);
