@@ -48,7 +48,7 @@ test('menu: no serious rule broken; Tab reaches each card and Quit in order; Esc
   await expectAccessible(menu, 'menu');
   assert.deepEqual(await headingsOne(menu), ['Menu']);
   // On the menu the history and home buttons are off, so the walk starts at the cards.
-  const walk = await walkByKeyboard(player.page, menu, { expect: ['#go-tuner', '#go-notes', '#go-recorder', '#go-chords', '#go-maze', '#quit'] });
+  const walk = await walkByKeyboard(player.page, menu, { expect: ['#go-tuner', '#go-notes', '#go-chords', '#go-songs', '#go-recorder', '#go-progress', '#go-maze', '#quit'] });
   assert.equal(walk[0], '#go-tuner');
 
   await menu.evaluate(() => document.activeElement.blur());
