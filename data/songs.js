@@ -53,7 +53,7 @@
   let score = null;
   let trackIndex = 0;
   let source = null; // {name, text} or {name, bytes}: what is shown, to come back to after a calibration
-  const lessonFiles = new Set(); // the built-in lessons, by file name, for the practice history
+  const lessonPlaces = new Map(); // a built-in lesson's file name to its place on the path
   let pending = null; // the name of the file being opened
   let run = null; // the play-along in progress
   let lastRun = null; // the one before, for its marks and its results
@@ -319,7 +319,7 @@
         b.textContent = i + 1 + '. ' + lesson.title;
         b.title = lesson.goal;
         b.dataset.file = lesson.file;
-        lessonFiles.add(lesson.file);
+        lessonPlaces.set(lesson.file, i + 1);
         b.addEventListener('click', async () => {
           markCurrent(b);
           try {
@@ -662,11 +662,12 @@
       }
       events.push(item);
     }
-    const lesson = source && lessonFiles.has(source.name) ? source.name : null;
+    const place = source && lessonPlaces.get(source.name);
+    const lesson = place ? `Lesson ${place}` : null;
     return {
       song: ((score && score.title) || (source && source.name) || 'Untitled').slice(0, 64),
-      lesson: lesson ? lesson.slice(0, 64) : null,
-      speed: r.speed,
+      lesson,
+      speed: r.speed / 100, // the history keeps the tempo factor; the page shows per cent
       accuracy: own.accuracy / 100,
       spread: own.spread === null ? 0 : Math.round(own.spread),
       events,

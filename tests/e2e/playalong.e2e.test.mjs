@@ -36,8 +36,8 @@ function play(events, faults = {}) {
  * Opens `lesson` (its 1-based place in the list) at `speed` % with the host hearing `wav`,
  * plays along to the end and answers what the page sent, what it was told and what it showed.
  */
-async function playAlong(wav, lesson, speed) {
-  const host = await startHost({ inputFile: wav });
+async function playAlong(wav, lesson, speed, dataHome) {
+  const host = await startHost({ inputFile: wav, dataHome });
   const player = await openPlayer(host.url);
   try {
     const menu = await currentMovie(player.page, 'Menu.html');
@@ -84,7 +84,8 @@ const seconds = (events, speedFactor = 1) => Math.ceil((START_DELAY + events.at(
 test('the C major scale played right scores at least 95 %, every offset within 15 ms', async () => {
   const events = lessonEvents('12-c-major-up-down.atex', 1);
   const wav = renderNotes(path.join(work, 'scale.wav'), play(events), seconds(events));
-  const run = await playAlong(wav, 12, 100);
+  const history = fs.mkdtempSync(path.join(work, 'history-'));
+  const run = await playAlong(wav, 12, 100, history);
   assert.deepEqual(run.sent[0][0], events);
   assert.equal(run.sent[0][1], START_DELAY);
   assert.ok(run.accuracy >= 95, `accuracy ${run.accuracy}`);
@@ -92,6 +93,24 @@ test('the C major scale played right scores at least 95 %, every offset within 1
   for (const v of run.verdicts.filter((x) => x.offset !== null)) assert.ok(Math.abs(v.offset) <= 15, JSON.stringify(v));
   assert.equal(run.marks.length, events.length, 'every verdict marked on the tab');
   console.log('offsets (ms):', run.verdicts.map((v) => v.offset).join(' '));
+
+  // The run is kept: after a restart the Progress page lists the lesson.
+  const host = await startHost({ segments: [{ seconds: 1, partials: [] }], dataHome: history });
+  const player = await openPlayer(host.url);
+  try {
+    const menu = await currentMovie(player.page, 'Menu.html');
+    await menu.click('#go-progress');
+    const progress = await currentMovie(player.page, 'Progress.html');
+    const songs = await waitUntil(async () => {
+      const shown = await progress.evaluate(() => document.body.dataset.state === 'shown' &&
+        [...document.getElementById('song-choice').options].map((o) => o.textContent));
+      return shown || null;
+    }, 'the history to be drawn');
+    assert.deepEqual(songs, ['C major scale, up and down — Lesson 12']);
+  } finally {
+    await player.close();
+    await host.stop();
+  }
 });
 
 // C, Am, F, G, C (one a bar at 60): the C with its G string muted, the F with the B string
