@@ -798,11 +798,41 @@
   $('cal-heard').addEventListener('click', () => calibrate(true));
   $('cal-pluck').addEventListener('click', () => calibrate(false));
 
+  // The Progress page sent the player here for a lesson's weak bars: open it and loop them.
+  function practiseNext() {
+    let item = null;
+    try {
+      item = JSON.parse(sessionStorage.getItem('tunewick.practiseNext') || 'null');
+    } catch (e) {
+      item = null;
+    }
+    if (!item || item.kind !== 'lesson' || !item.detail) return;
+    sessionStorage.removeItem('tunewick.practiseNext');
+    const place = /^Lesson (\d+)$/.exec(String(item.detail.lesson || ''));
+    const button = place && document.querySelector(`#lessons li:nth-child(${Number(place[1])}) button`);
+    if (!button) return;
+    const bars = (Array.isArray(item.detail.bars) ? item.detail.bars : []).map(Number).filter((b) => Number.isInteger(b) && b >= 1);
+    if (bars.length > 0) {
+      const once = () => {
+        api.scoreLoaded.off(once);
+        // After the page's own handling of the new score, which resets the loop.
+        setTimeout(() => {
+          loopFrom.value = String(Math.min(...bars));
+          loopTo.value = String(Math.max(...bars));
+          loop.checked = true;
+          applyLoop();
+        }, 0);
+      };
+      api.scoreLoaded.on(once);
+    }
+    button.click();
+  }
+
   // ---------------------------------------------------------------- the page
 
-  Tunewick.page({ title: 'Songs' });
+  Tunewick.page({ title: 'Songs', practice: true });
   setSpeed(100);
-  loadLessons();
+  loadLessons().then(practiseNext);
   loadSongList();
   window.addEventListener('pagehide', () => {
     if (run) Tunewick.call('stopPractice');

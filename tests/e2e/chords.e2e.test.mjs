@@ -122,3 +122,29 @@ test('the drill keeps its tempo within 40 to 160 and leaving the page stops list
   assert.deepEqual(player.errors, []);
   assert.ok(fs.existsSync(host.file('data', 'sound', 'chord.wav')));
 });
+
+test('a pair or a chord chosen on the Progress page opens the drill or the trainer with it', async () => {
+  const cases = [
+    { item: { kind: 'pair', detail: { pair: 'C-G' } }, part: 'drill', shown: ['C', 'G'] },
+    { item: { kind: 'chord', detail: { chord: 'F' } }, part: 'trainer', shown: ['F'] },
+  ];
+  for (const c of cases) {
+    await page.evaluate((item) => {
+      sessionStorage.setItem('tunewick.practiseNext', JSON.stringify(item));
+      Tunewick.goHome();
+    }, c.item);
+    const menu = await currentMovie(player.page, 'Menu.html');
+    await menu.click('#go-chords');
+    page = await currentMovie(player.page, 'Chords.html');
+    await waitUntil(() => page.evaluate(() => document.body.dataset.ready === 'true'), 'the chords page to start');
+    const state = await page.evaluate(() => {
+      const named = (select) => ChordsPage.library().voicings[Number(document.getElementById(select).value)].name;
+      return {
+        part: document.body.dataset.part,
+        chords: document.body.dataset.part === 'drill' ? [named('drill-first'), named('drill-second')] : [ChordsPage.trainer.voicing.name],
+        left: sessionStorage.getItem('tunewick.practiseNext'),
+      };
+    });
+    assert.deepEqual(state, { part: c.part, chords: c.shown, left: null }, JSON.stringify(c.item));
+  }
+});

@@ -298,3 +298,17 @@ test('without the host\'s judge the page says so and stays usable', async () => 
   assert.equal(await frame.evaluate(() => document.body.dataset.run), 'refused');
   assert.equal(await frame.evaluate(() => document.getElementById('practice').disabled), false);
 });
+
+test('a lesson chosen on the Progress page opens with its weak bars looped', async () => {
+  await frame.evaluate(() => {
+    sessionStorage.setItem('tunewick.practiseNext', JSON.stringify({ kind: 'lesson', detail: { song: 'C major scale, up and down', lesson: 'Lesson 12', bars: [3, 2] } }));
+    Tunewick.goHome();
+  });
+  const menu = await currentMovie(player.page, 'Menu.html');
+  await menu.click('#go-songs');
+  frame = await currentMovie(player.page, 'Songs.html');
+  await shown('C major scale, up and down');
+  await waitUntil(async () => (await frame.evaluate(() => document.body.dataset.loop)) === '2-3', 'bars 2 to 3 looped');
+  assert.equal(await frame.evaluate(() => document.querySelector('#lessons li:nth-child(12) button').getAttribute('aria-current')), 'true');
+  assert.equal(await frame.evaluate(() => sessionStorage.getItem('tunewick.practiseNext')), null);
+});
