@@ -21,6 +21,8 @@ constexpr double kPresentDb = -32.0;      // a fundamental this far under the lo
 constexpr double kPartialShare = 0.063;   // -24 dB: the second or third partial at least this
 constexpr double kShadow = 4.0;           // 12 dB: a second partial this far over its fundamental
 constexpr double kStandOut = 10.0;         // a partial this much above its neighbours is a note too
+constexpr double kSkirtHz = 30.0;         // three Blackman main-lobe half-widths of the window
+constexpr double kSkirtRatio = 31.6;      // 30 dB: a peak this far under a neighbour is its skirt
 constexpr double kMinLevelDb = -70.0;
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
@@ -71,6 +73,17 @@ double strongestNear(const std::vector<SpectralPeak>& peaks, double hz, double* 
         }
     }
     return best;
+}
+
+// Whether a peak stands clear of the leakage of a much louder peak nearby (a strong partial
+// whose energy changes inside the window smears well past its main lobe).
+bool standsClear(const std::vector<SpectralPeak>& peaks, double hz, double amplitude) {
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), hz - kSkirtHz,
+                               [](const SpectralPeak& p, double value) { return p.hz < value; });
+    for (; it != peaks.end() && it->hz <= hz + kSkirtHz; ++it) {
+        if (it->amplitude > kSkirtRatio * amplitude) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -184,15 +197,22 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
         double hz = 0;
         const double fundamental = strongestNear(peaks_, f0, &hz);
         if (fundamental < present) continue;
-        // A string has partials; a lone peak (a body resonance, a hum) does not.
-        // A weak peak an octave under a note, with that note's partials for its even ones and
-        // no odd ones, is that note's shadow.
+        // A string has partials; a lone peak (a body resonance, a hum) does not. A partial
+        // counts when it is the peak's own, not the leakage of a louder neighbour. A weak peak
+        // an octave under a note, with that note's partials for its even ones and no odd ones,
+        // is that note's shadow; so is one a twelfth under a note with nothing an octave up
+        // (a body resonance under a low string, which borrows the chord's partials).
         if (2 * f0 < topHz) {
             const double least = std::max(floor_, fundamental * kPartialShare);
-            const double second = strongestNear(peaks_, 2 * hz);
-            const double third = 3 * f0 < topHz ? strongestNear(peaks_, 3 * hz) : 0.0;
-            const bool odd = third >= least;
-            const bool even = second >= least && second <= kShadow * fundamental;
+            const auto heard = [&](double partialHz, double& amplitude) {
+                double at = 0;
+                amplitude = strongestNear(peaks_, partialHz, &at);
+                return amplitude >= least && standsClear(peaks_, at, amplitude);
+            };
+            double second = 0, third = 0;
+            const bool octave = heard(2 * hz, second);
+            const bool even = octave && second <= kShadow * fundamental;
+            const bool odd = 3 * f0 < topHz && heard(3 * hz, third) && (octave || third <= kShadow * fundamental);
             if (!odd && !even) continue;
         }
         bool explained = false;

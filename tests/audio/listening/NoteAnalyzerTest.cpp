@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,6 +53,46 @@ TEST(NoteAnalyzer, HearsThePitchClassesOfAStrum) {
         EXPECT_EQ(*std::min_element(midis.begin(), midis.end()), *std::min_element(c.midis.begin(), c.midis.end()))
             << c.name << ": the bass";
         EXPECT_LE(heard.size(), NoteAnalyzer::kMaxNotes);
+    }
+}
+
+struct UnderCase {
+    std::string name;
+    std::vector<int> midis;
+    int underMidi;  // what sounds under the bass, 18 dB under its fundamental
+    bool string;       // a plucked string (heard) or a body resonance, a bare decaying sine (not)
+};
+
+// A resonance of the body under the bass borrows the partials of the chord's louder notes (a
+// twelfth above a third under A2 is C4); a quiet string there has its own and still counts.
+TEST(NoteAnalyzer, TellsAResonanceUnderTheBassFromAQuietString) {
+    const std::vector<UnderCase> cases{
+        {"Am over a resonance", {45, 52, 57, 60, 64}, 41, false},
+        {"Dm over a resonance", {50, 57, 62, 65}, 46, false},
+        {"Am over a quiet G2", {45, 52, 57, 60, 64}, 43, true},
+        {"Dm over a quiet G2", {50, 57, 62, 65}, 43, true},
+    };
+    constexpr double kStrum = 0.12, kUnder = 0.126;  // -18 dB
+    NoteAnalyzer analyzer(kListeningRate);
+    for (const auto& c : cases) {
+        std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
+        addStrum(signal, 0.5, c.midis, 0.03, kStrum);
+        if (c.string) {
+            addPluck(signal, 0.5, c.underMidi, kStrum * kUnder);
+        } else {
+            const double hz = midiFrequency(c.underMidi);
+            const double amplitude = kStrum * kUnder * std::sin(std::numbers::pi / 7.0);  // as a pluck's fundamental
+            for (std::size_t i = 0; i < static_cast<std::size_t>(1.2 * kListeningRate); ++i) {
+                const double t = static_cast<double>(i) / kListeningRate;
+                signal[static_cast<std::size_t>(0.5 * kListeningRate) + i] +=
+                    static_cast<float>(amplitude * std::exp(-2.0 * t) * std::sin(2.0 * std::numbers::pi * hz * t));
+            }
+        }
+        const auto midis = midisOf(analyzer.analyze(signal.data(), signal.size(), static_cast<std::int64_t>(0.5 * kListeningRate)));
+        std::vector<int> expected = c.midis;
+        if (c.string) expected.push_back(c.underMidi);
+        EXPECT_EQ(std::find(midis.begin(), midis.end(), c.underMidi) != midis.end(), c.string) << c.name;
+        EXPECT_EQ(pitchClasses(midis), pitchClasses(expected)) << c.name;
     }
 }
 
