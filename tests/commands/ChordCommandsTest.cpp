@@ -15,17 +15,13 @@
 #include "audio/recording/ReferenceTone.h"
 #include "audio/recording/SoundPlayer.h"
 #include "bridge/FlashObject.h"
+#include "support/RecordingSoundPlayer.h"
 #include "commands/ChordCommands.h"
 
 namespace tunewick {
 namespace {
 
-class PathPlayer final : public SoundPlayer {
-public:
-    void play(const std::string& path) override { played.push_back(path); }
-    void purge() override {}
-    std::vector<std::string> played;
-};
+using PathPlayer = RecordingSoundPlayer;
 
 Param num(double value) {
     Param p;

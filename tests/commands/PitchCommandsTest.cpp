@@ -15,6 +15,7 @@
 #include "audio/recording/SoundPlayer.h"
 #include "bridge/DialogPoster.h"
 #include "commands/PitchCommands.h"
+#include "support/RecordingSoundPlayer.h"
 
 namespace tunewick {
 namespace {
@@ -28,12 +29,7 @@ public:
     void postCallSwfFunction(FunctionCall) override {}
 };
 
-class PathPlayer final : public SoundPlayer {
-public:
-    void play(const std::string& path) override { played.push_back(path); }
-    void purge() override {}
-    std::vector<std::string> played;
-};
+using PathPlayer = RecordingSoundPlayer;
 
 Param num(double value) {
     Param p;
