@@ -178,10 +178,25 @@
     document.body.dataset.tick = String(event.currentTick);
   });
 
+  // The synthesizer echoes every range it is given, late and from its worker. Those echoes
+  // are the page's own ranges, not a selection made on the tab: remembering them keeps a
+  // late echo of the whole song from undoing the loop's bars typed since.
+  const ownRanges = [];
+  function setRange(range) {
+    ownRanges.push(range.startTick + '-' + range.endTick);
+    if (ownRanges.length > 16) ownRanges.shift();
+    api.playbackRange = range;
+  }
+
   api.playbackRangeChanged.on((event) => {
     // A selection made on the tab with the mouse becomes the loop's bars.
     const range = event.playbackRange;
     if (!range || !score || !api.tickCache) return;
+    const own = ownRanges.indexOf(range.startTick + '-' + range.endTick);
+    if (own >= 0) {
+      ownRanges.splice(own, 1);
+      return;
+    }
     const bars = score.masterBars;
     let from = 0;
     let to = bars.length - 1;
@@ -259,7 +274,7 @@
     }
     loopFrom.value = String(bars.from + 1);
     loopTo.value = String(bars.to + 1);
-    api.playbackRange = barTicks(bars.from, bars.to);
+    setRange(barTicks(bars.from, bars.to));
     api.isLooping = true;
     document.body.dataset.loop = bars.from + 1 + '-' + (bars.to + 1);
   }
@@ -539,8 +554,9 @@
     api.isLooping = false;
     const from = bars ? bars.from : 0;
     const to = bars ? bars.to : score.masterBars.length - 1;
-    api.playbackRange = barTicks(from, to);
-    api.tickPosition = api.playbackRange.startTick;
+    const range = barTicks(from, to);
+    setRange(range);
+    api.tickPosition = range.startTick;
     const saved = { countIn: api.countInVolume, metronome: api.metronomeVolume };
     api.countInVolume = 0; // the countdown counts in instead: song time 0 must stay where the host expects it
     if (opts.calibration) {
