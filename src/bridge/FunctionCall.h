@@ -34,8 +34,9 @@ public:
     // (null when the registry has no control).
     Param invoke(CommandRegistry& registry) const;
 
-    // Texts longer than this are not parsed at all (they name nothing).
-    static constexpr std::size_t kMaxRequestBytes = 1 << 20;
+    // Texts longer than this are not parsed at all (they name nothing). Room for the longest
+    // play-along list, 20,000 chords of six notes (about 27 MB).
+    static constexpr std::size_t kMaxRequestBytes = 32u << 20;
 };
 
 }  // namespace tunewick

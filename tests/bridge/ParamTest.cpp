@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bridge/FlashObject.h"
+#include "bridge/FunctionCall.h"
 
 namespace tunewick {
 namespace {
@@ -64,7 +65,7 @@ TEST(ParamReading, ReadsEveryKindAsTheParserDeliversIt) {
         {"<?xml version=\"1.0\"?><!-- reply --><number>5</number><true/>", "<number>5</number>"},
         {"<object><property id=\"a\"><true/></property><property id=\"b\"><number>1",
          "<object><property id=\"a\"><true/></property><property id=\"b\"><number>1</number></property></object>"},
-        {std::string(2u << 20, ' ') + "<true/>", "<null/>"},  // longer than a request may be
+        {std::string(FunctionCall::kMaxRequestBytes + 1, ' ') + "<true/>", "<null/>"},  // longer than a request may be
     };
     for (const auto& [xml, written] : cases) EXPECT_EQ(read(xml).toXml(), written) << xml.substr(0, 80);
 }

@@ -96,15 +96,24 @@ test('a wrong note, a muted string and a late chord are flagged, and nothing els
   assert.equal(summary.hits, LESSON.length - 3);
 });
 
-test('a malformed event list is refused and starts nothing', async () => {
+test('a malformed event list is refused and starts nothing; the longest list is taken', async () => {
   const wav = renderNotes(path.join(work, 'quiet.wav'), [], 2);
   await withHost(wav, async (menu) => {
-    const answers = await menu.evaluate(async () => [
-      await ExternalInterface.call('startPractice', [{ time: 10, notes: [{ midi: 52 }] }, { time: 5, notes: [{ midi: 52 }] }], 0, {}),
-      await ExternalInterface.call('startPractice', 'C G Am F'),
-      await ExternalInterface.call('stopPractice'),
-    ]);
-    assert.deepEqual(answers, [false, false, null]);
+    const answers = await menu.evaluate(async () => {
+      // 20,000 chords of six notes, the most a song may send (about 27 MB on the wire), and one more.
+      const chords = (n) => Array.from({ length: n }, (_, i) => ({
+        time: i * 250, notes: [40, 45, 50, 55, 59, 64].map((midi, k) => ({ midi, string: 6 - k, fret: 0 })) }));
+      return [
+        await ExternalInterface.call('startPractice', [{ time: 10, notes: [{ midi: 52 }] }, { time: 5, notes: [{ midi: 52 }] }], 0, {}),
+        await ExternalInterface.call('startPractice', 'C G Am F'),
+        await ExternalInterface.call('startPractice', chords(20001), 0, {}),
+        await ExternalInterface.call('stopPractice'),
+        await ExternalInterface.call('startPractice', chords(20000), 60000, {}),
+        (await ExternalInterface.call('stopPractice')).events,
+      ];
+    });
+    // Stopped before the first chord was due: a summary with nothing judged yet.
+    assert.deepEqual(answers, [false, false, false, null, true, 0]);
   });
 });
 

@@ -40,8 +40,9 @@ struct WebControlSettings {
     std::chrono::milliseconds lastPlayerGrace{3000};
     // How long sendExit waits for the exit message to be written.
     std::chrono::milliseconds exitFlushTimeout{1000};
-    // A larger incoming message closes that connection; a larger call body is refused.
-    std::size_t maxMessageBytes = 256 * 1024;
+    // A larger incoming message closes that connection; a larger call body is refused. The
+    // longest play-along list, 20,000 chords of six notes, is about 27 MB as invoke XML.
+    std::size_t maxMessageBytes = 32u << 20;
     // Pings at half this interval keep a live page connected; a silent one is dropped.
     std::chrono::milliseconds idleTimeout{60000};
     // The folder served as "/movies/"; empty: <programDir>/data.

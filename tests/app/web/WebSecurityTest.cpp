@@ -188,7 +188,7 @@ TEST_F(WebSecurityTest, MovieCallsAreRefusedToStrangersAndServiceGoesOn) {
         {"GET instead of POST", "GET", call, origin, own, "", 405},
         {"PUT instead of POST", "PUT", call, origin, own, invoke, 405},
         {"oversized body", "POST", call, origin, own,
-         R"(<invoke name="goBack"><arguments><string>)" + std::string(256 * 1024, 'x') + "</string></arguments></invoke>",
+         R"(<invoke name="goBack"><arguments><string>)" + std::string(settings().maxMessageBytes, 'x') + "</string></arguments></invoke>",
          413},
         {"empty body", "POST", call, origin, own, "", 400},
         {"malformed XML", "POST", call, origin, own, R"(<invoke name="goBack"><arguments>)", 400},
@@ -244,7 +244,7 @@ TEST_F(WebSecurityTest, BodyLimitsHoldPerPath) {
         {"a 200 KiB call", call, 200 * 1024, 200},
         {"a call at the limit", call, callLimit, 200},
         {"a call one byte over", call, callLimit + 1, 413},
-        {"a 300 KiB call", call, 300 * 1024, 413},
+        {"a call 1 MiB over", call, callLimit + (1u << 20), 413},
         {"4 KiB to a page", "/movies/Loader.html", 4 * 1024, 405},
         {"5 KB to a page", "/movies/Loader.html", 5000, 413},
         {"200 KiB to the bridge", "/bridge", 200 * 1024, 413},
@@ -280,7 +280,7 @@ TEST_F(WebSecurityTest, OversizedOrInvalidMessageClosesOnlyThatConnection) {
         control->SetReturnValue("<string>" + request + "</string>");
     });
     const std::vector<std::string> breaking{
-        json{{"type", "call"}, {"id", 1}, {"request", std::string(300 * 1024, 'x')}}.dump(),
+        json{{"type", "call"}, {"id", 1}, {"request", std::string(settings().maxMessageBytes, 'x')}}.dump(),
         // A text frame must be UTF-8; the WebSocket layer refuses anything else.
         "{\"type\":\"call\",\"id\":1,\"request\":\"\xff\xfe\"}",
     };
