@@ -20,10 +20,13 @@ constexpr double kMatchCents = 40.0;      // a partial this close to h*f0 belong
 constexpr double kPresentDb = -32.0;      // a fundamental this far under the loudest peak counts
 constexpr double kPartialShare = 0.063;   // -24 dB: the second or third partial at least this
 constexpr double kShadow = 4.0;           // 12 dB: a second partial this far over its fundamental
+constexpr double kLoneTwelfth = 2.0;      // 6 dB: a third partial this far over it, with no second
 constexpr double kStandOut = 10.0;         // a partial this much above its neighbours is a note too
 constexpr double kSkirtHz = 30.0;         // three Blackman main-lobe half-widths of the window
 constexpr double kSkirtRatio = 31.6;      // 30 dB: a peak this far under a neighbour is its skirt
 constexpr double kMinLevelDb = -70.0;
+constexpr double kBeatHz = 13.0;          // just past the window's main lobe (10 Hz each side)
+constexpr double kBeatRatio = 10.0;       // 20 dB: a peak this far under a neighbour there is its sideband
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
 
@@ -197,6 +200,13 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
         double hz = 0;
         const double fundamental = strongestNear(peaks_, f0, &hz);
         if (fundamental < present) continue;
+        // Two strings on one pitch beat, and the beat shows as weak sidebands inside the
+        // louder peak's main lobe: such a sideband is no note.
+        if (std::any_of(peaks_.begin(), peaks_.end(), [&](const SpectralPeak& p) {
+                return std::abs(p.hz - hz) <= kBeatHz && p.amplitude > kBeatRatio * fundamental;
+            })) {
+            continue;
+        }
         // A string has partials; a lone peak (a body resonance, a hum) does not. A partial
         // counts when it is the peak's own, not the leakage of a louder neighbour. A weak peak
         // an octave under a note, with that note's partials for its even ones and no odd ones,
@@ -212,7 +222,7 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
             double second = 0, third = 0;
             const bool octave = heard(2 * hz, second);
             const bool even = octave && second <= kShadow * fundamental;
-            const bool odd = 3 * f0 < topHz && heard(3 * hz, third) && (octave || third <= kShadow * fundamental);
+            const bool odd = 3 * f0 < topHz && heard(3 * hz, third) && (octave || third <= kLoneTwelfth * fundamental);
             if (!odd && !even) continue;
         }
         bool explained = false;

@@ -9,7 +9,8 @@
 // is a note when its fundamental is present, it has a second or third partial, and no lower
 // note explains it as one of its partials (one that towers over its neighbours in the lower
 // note's series still counts, which is how an E3 under an E2 can survive). A note that rang
-// before the onset and is fading explains partials but is not reported.
+// before the onset and is fading explains partials but is not reported; a weak peak inside a
+// much louder one's main lobe is the sideband of two strings beating, not a note.
 //
 // Owned by one consumer (the chord listener's worker, the note checker, an offline tool); every
 // call runs on that consumer's thread. Stateless between calls apart from scratch buffers and

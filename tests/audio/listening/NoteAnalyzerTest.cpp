@@ -59,8 +59,9 @@ TEST(NoteAnalyzer, HearsThePitchClassesOfAStrum) {
 struct UnderCase {
     std::string name;
     std::vector<int> midis;
-    int underMidi;  // what sounds under the bass, 18 dB under its fundamental
+    int underMidi;  // what sounds under the bass
     bool string;       // a plucked string (heard) or a body resonance, a bare decaying sine (not)
+    double under = 0.126;  // its level against the bass's fundamental: -18 dB
 };
 
 // A resonance of the body under the bass borrows the partials of the chord's louder notes (a
@@ -69,19 +70,20 @@ TEST(NoteAnalyzer, TellsAResonanceUnderTheBassFromAQuietString) {
     const std::vector<UnderCase> cases{
         {"Am over a resonance", {45, 52, 57, 60, 64}, 41, false},
         {"Dm over a resonance", {50, 57, 62, 65}, 46, false},
+        {"E7 over a loud resonance", {40, 47, 50, 56, 59, 64}, 43, false, 0.35},  // its twelfth: D3's octave, 8 dB up
         {"Am over a quiet G2", {45, 52, 57, 60, 64}, 43, true},
         {"Dm over a quiet G2", {50, 57, 62, 65}, 43, true},
     };
-    constexpr double kStrum = 0.12, kUnder = 0.126;  // -18 dB
+    constexpr double kStrum = 0.12;
     NoteAnalyzer analyzer(kListeningRate);
     for (const auto& c : cases) {
         std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
         addStrum(signal, 0.5, c.midis, 0.03, kStrum);
         if (c.string) {
-            addPluck(signal, 0.5, c.underMidi, kStrum * kUnder);
+            addPluck(signal, 0.5, c.underMidi, kStrum * c.under);
         } else {
             const double hz = midiFrequency(c.underMidi);
-            const double amplitude = kStrum * kUnder * std::sin(std::numbers::pi / 7.0);  // as a pluck's fundamental
+            const double amplitude = kStrum * c.under * std::sin(std::numbers::pi / 7.0);  // as a pluck's fundamental
             for (std::size_t i = 0; i < static_cast<std::size_t>(1.2 * kListeningRate); ++i) {
                 const double t = static_cast<double>(i) / kListeningRate;
                 signal[static_cast<std::size_t>(0.5 * kListeningRate) + i] +=
