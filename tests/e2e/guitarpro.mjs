@@ -47,12 +47,14 @@ export function guitarPro(version, { title, tempo, bars }) {
   if (gp5) { for (let i = 0; i < 19; i += 1) f.short(-1); f.int(0); } // no coda, segno...; master reverb
   f.int(bars.length).int(1); // bars, tracks
 
+  // The bars' headers (5.00 puts a blank between two).
   bars.forEach((_, i) => {
     if (gp5 && i > 0) f.byte(0);
     if (i === 0) f.byte(0x03, 4, 4); else f.byte(0); // 4/4 is set on the first bar and kept
     if (gp5) { if (i === 0) f.byte(2, 2, 2, 2); f.byte(0, 0); } // beaming of 4/4; blank; no triplet feel
   });
 
+  // The track.
   if (gp5) f.byte(0); // blank before each track in 5.00
   f.byte(gp5 ? 0x08 : 0).fixedString('Guitar', 40); // visible
   f.int(6);
@@ -62,6 +64,8 @@ export function guitarPro(version, { title, tempo, bars }) {
   if (gp5) f.short(0x03).byte(0, 0, 0).zeros(24).int(-1).int(-1).int(-1).short(-1).byte(0);
   if (gp5) f.zeros(2); // blanks after the tracks, in 5.00
 
+  // The bars: Guitar Pro 5 has a second voice, left empty. A beat marks its strings in a byte
+  // (string 1 is 0x40, string 6 is 0x02), then gives their notes from string 1 down.
   for (const bar of bars) {
     for (const voice of gp5 ? [bar, []] : [bar]) {
       f.int(voice.length);
@@ -80,8 +84,6 @@ export function guitarPro(version, { title, tempo, bars }) {
   }
   return f.buffer;
 }
-
-const xmlText = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;');
 
 /** The score.gpif (Guitar Pro 6's XML) of `song`; strings there count from the lowest, at 0. */
 export function gpif({ title, tempo, bars }) {
