@@ -105,17 +105,25 @@
         api.tex(text);
       } else {
         source = { name, bytes: data };
-        if (api.load(new Uint8Array(data)) === false) failed(name, null);
+        // A file alphaTab cannot read is also reported through its error event: say it once.
+        if (api.load(new Uint8Array(data)) === false && pending === name) failed(name, null);
       }
     } catch (error) {
       failed(name, error);
     }
   }
 
+  // alphaTab calls a file unsupported when none of its readers knows it (and an alphaTex text
+  // by its diagnostics); any other error came from a reader that knew the file but met
+  // something it could not read, most often the end of a file cut short.
   function failed(name, error) {
     pending = null;
-    say('“' + name + '” cannot be opened: it is not a Guitar Pro (3–7), MusicXML or alphaTex file that Tunewick can read' +
-        describeError(error) + '. ' + (score ? 'The song shown before is still here.' : 'Choose another one.'), true);
+    const unknown = !error || error instanceof alphaTab.importer.UnsupportedFormatError ||
+        error instanceof alphaTab.importer.AlphaTexErrorWithDiagnostics;
+    const why = unknown ? 'it is not a Guitar Pro (3–7), MusicXML or alphaTex file that Tunewick can read'
+                        : 'the file is damaged or cut short';
+    say('“' + name + '” cannot be opened: ' + why + describeError(error) + '. ' +
+        (score ? 'The song shown before is still here.' : 'Choose another one.'), true);
   }
 
   api.error.on((error) => {

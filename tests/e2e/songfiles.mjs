@@ -1,10 +1,12 @@
 // Small song files of every kind the Songs page opens, made here: alphaTex by hand, Guitar Pro
-// 7 by alphaTab's own exporter (in Node), MusicXML by hand and packed as .mxl, and a file of
-// junk. Each names its title so that a test can see which one the page shows.
+// 3 to 6 by guitarpro.mjs, Guitar Pro 7 by alphaTab's own exporter (in Node), MusicXML by hand
+// and packed as .mxl, and files that must be refused: junk, and a Guitar Pro 5 file cut short.
+// Each names its title so that a test can see which one the page shows.
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
+import { guitarPro, gpx } from './guitarpro.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const alphaTab = await import(path.join(here, '../../web/alphatab/node_modules/@coderline/alphatab/dist/alphaTab.mjs'));
@@ -103,19 +105,34 @@ export function mxlOf(xml) {
 }
 
 /**
- * Writes one song of each kind into `folder` and answers [{file, title}] (the junk file has
- * no title: it must be refused).
+ * The riff in the Guitar Pro 3 to 6 files, as [string, fret] (string 1 the high e): up the
+ * low strings, then an E minor chord.
+ */
+export const RIFF = [
+  [[[6, 0]], [[6, 3]], [[5, 0]], [[5, 2]]],
+  [[[4, 0]], [[4, 2]], [[3, 0]], [[1, 0], [2, 0], [3, 0], [4, 2], [5, 2], [6, 0]]],
+];
+
+/**
+ * Writes one song of each kind into `folder` and answers [{file, title}] (the files to be
+ * refused have no title).
  */
 export function writeSongFolder(folder) {
   fs.mkdirSync(folder, { recursive: true });
   const scale = [['C', 4], ['D', 4], ['E', 4], ['F', 4], ['G', 4], ['A', 4], ['B', 4], ['C', 5]];
+  const five = guitarPro(5, { title: 'Gp Five', tempo: 110, bars: RIFF });
   const files = [
+    ['riff.gp3', guitarPro(3, { title: 'Gp Three', tempo: 90, bars: RIFF }), 'Gp Three'],
+    ['riff.gp4', guitarPro(4, { title: 'Gp Four', tempo: 100, bars: RIFF }), 'Gp Four'],
+    ['riff.gp5', five, 'Gp Five'],
+    ['riff.gpx', gpx({ title: 'Gp Six', tempo: 120, bars: RIFF }), 'Gp Six'],
     ['tex song.atex', '\\title "Tex Song" \\tempo 90 . :4 0.6 2.6 3.6 2.6 | 0.5 2.5 3.5.2 |', 'Tex Song'],
     ['Exported.gp', gp7Of('\\title "Gp Seven" \\tempo 100 \\track "Lead" . :4 0.1 1.1 3.1 1.1 | 0.2 1.2 3.2 1.2 |'), 'Gp Seven'],
     ['part.musicxml', musicXml('Xml Scale', scale), 'Xml Scale'],
     ['plain.xml', musicXml('Plain Xml', scale.slice(0, 4)), 'Plain Xml'],
     ['packed.mxl', mxlOf(musicXml('Packed Xml', scale)), 'Packed Xml'],
     ['junk.gp5', Buffer.from('FICHIER GUITAR PRO v5.00 but nothing after it is a song'), null],
+    ['cut.gp5', five.subarray(0, five.length - 40), null], // a true header, its last bar cut off
   ];
   for (const [name, content] of files) fs.writeFileSync(path.join(folder, name), content);
   return files.map(([file, , title]) => ({ file, title }));

@@ -57,17 +57,37 @@ test('the songs folder is listed, without what lies outside it', async () => {
   assert.deepEqual(listed, files.map((f) => f.file).sort());
 });
 
-test('each kind of song opens from the folder, and junk is refused while the page goes on', async () => {
+// What the Guitar Pro 3 to 6 files hold, read back: standard tuning (high e first), and the
+// riff's MIDI notes beat by beat, up the low strings to an E minor chord.
+const RIFF_READ = { tuning: [64, 59, 55, 50, 45, 40], notes: [[40], [43], [45], [47], [50], [52], [55], [40, 47, 52, 55, 59, 64]] };
+
+const shownGuitar = () => frame.evaluate(() => {
+  const staff = window.songsApi.score.tracks[0].staves[0];
+  return {
+    tuning: [...staff.tuning],
+    notes: staff.bars.flatMap((bar) => bar.voices[0].beats.map((beat) => beat.notes.map((n) => n.realValue).sort((a, b) => a - b))),
+  };
+});
+
+test('each kind of song opens from the folder, and junk or a cut file is refused while the page goes on', async () => {
   for (const { file, title } of files.filter((f) => f.title)) {
     await openFromFolder(file);
     await shown(title);
     assert.equal(await isError(), false, file);
+    if (/\.gp[345x]$/.test(file)) assert.deepEqual(await shownGuitar(), RIFF_READ, file);
   }
-  await openFromFolder('junk.gp5');
-  await waitUntil(isError, 'the junk refused');
-  assert.match(await statusText(), /“junk\.gp5” cannot be opened: it is not a Guitar Pro .* file .*The song shown before is still here/);
-  // Still usable: the song before stays, and a lesson opens next.
-  assert.equal(await frame.evaluate(() => window.songsApi.score.title.replace(/\s/g, ' ')), 'Packed Xml');
+  const refusals = [
+    ['junk.gp5', /^“junk\.gp5” cannot be opened: it is not a Guitar Pro .* file .*\(No compatible importer .*\)\. The song shown before is still here\.$/],
+    ['cut.gp5', /^“cut\.gp5” cannot be opened: the file is damaged or cut short \(Unexpected end of data.*\)\. The song shown before is still here\.$/],
+  ];
+  for (const [file, message] of refusals) {
+    await openFromFolder(file);
+    await waitUntil(async () => (await isError()) && (await statusText()).startsWith(`“${file}”`), `${file} refused`);
+    assert.match(await statusText(), message);
+    // Still usable: the song before stays.
+    assert.equal(await frame.evaluate(() => window.songsApi.score.title.replace(/\s/g, ' ')), 'Packed Xml');
+  }
+  // And a lesson opens next.
   await frame.click('#lessons li:nth-child(1) button');
   await shown('Open strings: low E and A');
   assert.equal(player.errors.length, 0, player.errors.join('\n'));
