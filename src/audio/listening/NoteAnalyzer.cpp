@@ -30,6 +30,13 @@ constexpr double kBeatRatio = 10.0;       // 20 dB: a peak this far under a neig
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
 
+// Blackman: sidelobes under -58 dB, so a loud low note's skirts are not read as its neighbour
+// a semitone away.
+double blackman(std::size_t i, std::size_t length) {
+    const double x = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length - 1);
+    return 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x);
+}
+
 // In-place radix-2 transform of re + i im (size a power of two).
 void fft(std::vector<double>& re, std::vector<double>& im) {
     const std::size_t n = re.size();
@@ -80,10 +87,10 @@ double strongestNear(const std::vector<SpectralPeak>& peaks, double hz, double* 
 
 // Whether a peak stands clear of the leakage of a much louder peak nearby (a strong partial
 // whose energy changes inside the window smears well past its main lobe).
-bool standsClear(const std::vector<SpectralPeak>& peaks, double hz, double amplitude) {
-    auto it = std::lower_bound(peaks.begin(), peaks.end(), hz - kSkirtHz,
+bool standsClear(const std::vector<SpectralPeak>& peaks, double hz, double amplitude, double skirtHz) {
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), hz - skirtHz,
                                [](const SpectralPeak& p, double value) { return p.hz < value; });
-    for (; it != peaks.end() && it->hz <= hz + kSkirtHz; ++it) {
+    for (; it != peaks.end() && it->hz <= hz + skirtHz; ++it) {
         if (it->amplitude > kSkirtRatio * amplitude) return false;
     }
     return true;
@@ -103,10 +110,7 @@ NoteAnalyzer::NoteAnalyzer(double sampleRate) : sampleRate_(sampleRate) {
     while (fftSize_ < 3 * length_) fftSize_ <<= 1;
     window_.resize(length_);
     for (std::size_t i = 0; i < length_; ++i) {
-        // Blackman: sidelobes under -58 dB, so a loud low note's skirts are not read as its
-        // neighbour a semitone away.
-        const double x = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length_ - 1);
-        window_[i] = 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x);
+        window_[i] = blackman(i, length_);
     }
     re_.resize(fftSize_);
     im_.resize(fftSize_);
@@ -115,7 +119,14 @@ NoteAnalyzer::NoteAnalyzer(double sampleRate) : sampleRate_(sampleRate) {
 
 std::size_t NoteAnalyzer::windowSamples() const { return start_ + length_; }
 
-void NoteAnalyzer::spectrum(const float* samples, std::size_t count, std::int64_t from) {
+std::size_t NoteAnalyzer::spectrum(const float* samples, std::size_t count, std::int64_t from) {
+    // A decision that cannot wait for the whole window finds the signal ending inside it: the
+    // window is then shortened to what was heard and tapered to its own end, so that the cut
+    // does not smear every partial into phantom notes.
+    std::size_t used = length_;
+    if (from >= 0 && static_cast<std::size_t>(from) < count && count - static_cast<std::size_t>(from) < length_) {
+        used = std::max<std::size_t>(2, count - static_cast<std::size_t>(from));
+    }
     double mean = 0;
     std::size_t present = 0;
     for (std::size_t i = 0; i < length_; ++i) {
@@ -129,11 +140,12 @@ void NoteAnalyzer::spectrum(const float* samples, std::size_t count, std::int64_
     double windowSum = 0;
     for (std::size_t i = 0; i < fftSize_; ++i) {
         double value = 0;
-        if (i < length_) {
+        if (i < used) {
             const std::int64_t at = from + static_cast<std::int64_t>(i);
             if (at >= 0 && static_cast<std::size_t>(at) < count) value = samples[at] - mean;
-            value *= window_[i];
-            windowSum += window_[i];
+            const double w = used == length_ ? window_[i] : blackman(i, used);
+            value *= w;
+            windowSum += w;
         }
         re_[i] = value;
         im_[i] = 0;
@@ -141,6 +153,7 @@ void NoteAnalyzer::spectrum(const float* samples, std::size_t count, std::int64_
     fft(re_, im_);
     const double scale = 2.0 / windowSum;  // a full-scale sine peaks at 1.0
     for (std::size_t k = 0; k < magnitude_.size(); ++k) magnitude_[k] = std::hypot(re_[k], im_[k]) * scale;
+    return used;
 }
 
 void NoteAnalyzer::pickPeaks(std::vector<SpectralPeak>& peaks, double& floor) {
@@ -177,9 +190,12 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
     const auto gap = static_cast<std::int64_t>(std::lround(kGapSeconds * sampleRate_));
     spectrum(samples, count, onset - gap - static_cast<std::int64_t>(length_));
     pickPeaks(before_, beforeFloor_);
-    spectrum(samples, count, onset + static_cast<std::int64_t>(start_));
+    const std::size_t used = spectrum(samples, count, onset + static_cast<std::int64_t>(start_));
+    if (4 * used < length_) return notes;  // too little heard to tell notes apart
     pickPeaks(peaks_, floor_);
     if (peaks_.empty()) return notes;
+    // A shorter window has wider lobes and skirts.
+    const double widen = static_cast<double>(length_) / static_cast<double>(used);
 
     const double topHz = std::min(kMaxPartialHz, 0.45 * sampleRate_);
     double loudest = 0;
@@ -203,7 +219,7 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
         // Two strings on one pitch beat, and the beat shows as weak sidebands inside the
         // louder peak's main lobe: such a sideband is no note.
         if (std::any_of(peaks_.begin(), peaks_.end(), [&](const SpectralPeak& p) {
-                return std::abs(p.hz - hz) <= kBeatHz && p.amplitude > kBeatRatio * fundamental;
+                return std::abs(p.hz - hz) <= kBeatHz * widen && p.amplitude > kBeatRatio * fundamental;
             })) {
             continue;
         }
@@ -217,7 +233,7 @@ std::vector<HeardNote> NoteAnalyzer::analyze(const float* samples, std::size_t c
             const auto heard = [&](double partialHz, double& amplitude) {
                 double at = 0;
                 amplitude = strongestNear(peaks_, partialHz, &at);
-                return amplitude >= least && standsClear(peaks_, at, amplitude);
+                return amplitude >= least && standsClear(peaks_, at, amplitude, kSkirtHz * widen);
             };
             double second = 0, third = 0;
             const bool octave = heard(2 * hz, second);

@@ -47,8 +47,9 @@ public:
     // Samples from the onset to the start of the analysed window.
     std::size_t windowStart() const { return start_; }
 
-    // The notes sounding in samples[onset .. onset+windowSamples()), strongest first. Samples
-    // missing at the end of the signal count as silence; an onset outside it gives nothing.
+    // The notes sounding in samples[onset .. onset+windowSamples()), strongest first. Where the
+    // signal ends inside the window the window is shortened to it (coarser, but no phantoms);
+    // under a quarter of it, or an onset outside the signal, gives nothing.
     std::vector<HeardNote> analyze(const float* samples, std::size_t count, std::int64_t onset);
 
     // The peaks of the window analyse() saw last, in rising frequency.
@@ -59,7 +60,8 @@ public:
     double floor() const { return floor_; }
 
 private:
-    void spectrum(const float* samples, std::size_t count, std::int64_t from);
+    // The spectrum of the window from `from`; answers how many samples it could use.
+    std::size_t spectrum(const float* samples, std::size_t count, std::int64_t from);
     void pickPeaks(std::vector<SpectralPeak>& peaks, double& floor);
 
     double sampleRate_;

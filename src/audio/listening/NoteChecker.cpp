@@ -128,8 +128,9 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     for (const auto& note : expected) {
         for (int h = 1; h <= 3; ++h) reference = std::max(reference, peakNear(peaks, h * midiFrequency(note.midi)));
     }
-    if (reference <= 0) return result;
-    const double heardThreshold = reference * std::pow(10.0, kHeardDb / 20.0);
+    // With none of their partials there, no expected note sounds, but a wrong one still may.
+    const double heardThreshold = reference > 0 ? reference * std::pow(10.0, kHeardDb / 20.0)
+                                                : std::numeric_limits<double>::infinity();
 
     // Lowest first, so that a note masked by a lower one can lean on that one's verdict.
     std::vector<std::size_t> order(expected.size());

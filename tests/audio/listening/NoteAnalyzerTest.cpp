@@ -98,6 +98,23 @@ TEST(NoteAnalyzer, TellsAResonanceUnderTheBassFromAQuietString) {
     }
 }
 
+// A decision that cannot wait for the whole window analyses a signal that ends inside it: the
+// chord is still heard, with nothing the cut made up, and too little of it gives nothing.
+TEST(NoteAnalyzer, ASignalEndingInsideTheWindowIsHeardWithoutPhantoms) {
+    const std::vector<int> chord{40, 47, 52, 56, 59, 64};
+    NoteAnalyzer analyzer(kListeningRate);
+    std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
+    addStrum(signal, 0.5, chord, 0.03, 0.12);
+    const auto onset = static_cast<std::int64_t>(0.5 * kListeningRate);
+    for (double heardSeconds : {0.12, 0.15, 0.18, 0.20}) {
+        const auto count = static_cast<std::size_t>(onset + static_cast<std::int64_t>(heardSeconds * kListeningRate));
+        const auto midis = midisOf(analyzer.analyze(signal.data(), count, onset));
+        for (int midi : midis) EXPECT_TRUE(pitchClasses(chord).count(midi % 12)) << heardSeconds << " s: " << midi;
+        EXPECT_EQ(*std::min_element(midis.begin(), midis.end()), 40) << heardSeconds;
+    }
+    EXPECT_TRUE(analyzer.analyze(signal.data(), static_cast<std::size_t>(onset) + analyzer.windowStart() + 100, onset).empty());
+}
+
 struct SingleCase {
     double midi;  // fractional: detuned
     int expected;

@@ -58,6 +58,19 @@ TEST(NoteChecker, CatchesMutedAndWrongStringsAndNamesTheWrongNote) {
     }
 }
 
+// G3 asked, A3 played: none of G3's partials sound at all, and the A3 is still named.
+TEST(NoteChecker, AWrongNoteSharingNoPartialWithTheOneAskedIsNamed) {
+    std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
+    addPluck(signal, 0.5, 57, 0.3);
+    NoteChecker checker(kListeningRate);
+    const auto onsets = detectOnsets(signal.data(), signal.size(), kListeningRate);
+    const EventCheck result =
+        checker.check(signal.data(), signal.size(), static_cast<std::int64_t>(0.5 * kListeningRate), {{55, 3}}, onsets);
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_FALSE(result.notes[0].heard);
+    EXPECT_EQ(result.extra, std::vector<int>{57});
+}
+
 TEST(NoteChecker, AnOctaveMaskedByASoundingLowerNoteIsNeverCalledMissingWhenItSounds) {
     std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
     addStrum(signal, 0.5, {40, 47, 52});  // E5 with the E3 octave on top
