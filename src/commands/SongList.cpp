@@ -7,27 +7,12 @@
 #include <system_error>
 
 #include "bridge/FlashObject.h"
+#include "bridge/UrlEncoding.h"
 
 namespace tunewick {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string encodeSegment(const std::string& segment) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : segment) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 0x0F]);
-        }
-    }
-    return out;
-}
 
 bool isWithin(const fs::path& inner, const fs::path& root) {
     auto i = inner.begin();
@@ -83,7 +68,7 @@ std::vector<SongFile> listSongFiles(const fs::path& folder) {
         for (const auto& part : path.lexically_relative(root)) {
             if (!song.name.empty()) song.name += '/';
             song.name += part.string();
-            url += '/' + encodeSegment(part.string());
+            url += '/' + percentEncodeSegment(part.string());
         }
         song.url = std::move(url);
         song.size = fs::file_size(real, fileError);

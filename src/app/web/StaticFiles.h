@@ -17,13 +17,9 @@
 #include <string_view>
 #include <variant>
 
+#include "bridge/UrlEncoding.h"
+
 namespace tunewick {
-
-// Decodes %XX escapes once. Returns nothing for a malformed escape ("%", "%4", "%zz").
-std::optional<std::string> percentDecode(std::string_view text);
-
-// Escapes every byte but the unreserved ones (letters, digits, "-._~") of one path segment.
-std::string percentEncodeSegment(std::string_view segment);
 
 // The Content-Type for a file name, by its extension (case-insensitive);
 // "application/octet-stream" for anything unknown.
