@@ -19,6 +19,8 @@
   // What the synthesizer needs between play() and its first sound, beyond the output's own
   // latency; the latency calibration measures whatever remains.
   const SYNTH_LEAD_MS = 0;
+  // See atSettings.player.bufferTimeInMilliseconds below.
+  const SYNTH_BUFFER_MS = 1500;
   // The longest the silent first play may take to make a sound before a run goes on anyway.
   const WARM_UP_MS = 3000;
   // How much of the song the silent first play runs through.
@@ -82,18 +84,11 @@
   atSettings.player.scrollElement = viewport;
   atSettings.player.enableCursor = true;
   atSettings.player.enableUserInteraction = true;
-  // alphaTab makes its AudioContext with the browser's defaults: output blocks of about 10 ms,
-  // which a busy machine misses now and then, and each miss holds the music back for the rest
-  // of the run, off the host's clock. A play-along allows for the output's latency, however
-  // long, so the steadier output is worth its longer latency.
-  if (window.AudioContext) {
-    const BrowserAudioContext = window.AudioContext;
-    window.AudioContext = class extends BrowserAudioContext {
-      constructor(options) {
-        super({ latencyHint: 'playback', ...(options || {}) });
-      }
-    };
-  }
+  // What the synthesizer renders ahead of the output. Its worklet asks for more once the
+  // buffer is half empty, through this page's thread; with alphaTab's default half second
+  // that leaves under 100 ms of sound, and a page busy for longer (drawing the tab, a
+  // verdict) starves the output: the music stops for a moment and is late from then on.
+  atSettings.player.bufferTimeInMilliseconds = SYNTH_BUFFER_MS;
   const api = new alphaTab.AlphaTabApi($('score'), atSettings);
   api.countInVolume = 0;
   api.metronomeVolume = 0;
