@@ -73,9 +73,14 @@ test('the click played and heard back gives the latency, kept in the settings', 
   await songs.click('#calibrate');
   await songs.click('#cal-heard');
   // Looked at seldom: the page's sound must not wait for this test's questions.
-  const shown = await waitUntil(() => songs.evaluate(() => document.body.dataset.latency), 'the latency to be measured', 30000, 250);
+  const outcome = await waitUntil(() => songs.evaluate(() => {
+    const text = document.getElementById('cal-result').textContent;
+    return /^Listening/.test(text) ? null : { text, latency: document.body.dataset.latency };
+  }), 'the calibration to end', 40000, 250);
   const clicks = await takeVerdicts();
   console.log('calibration verdicts:', JSON.stringify(clicks.map((v) => [v.verdict, v.offset])));
+  assert.ok(outcome.latency !== undefined, outcome.text);
+  const shown = outcome.latency;
   assert.equal(clicks.length, 8, 'each of the eight clicks judged');
   assert.ok(clicks.every((v) => v.offset !== null), 'each click heard');
   const kept = await songs.evaluate(() => Tunewick.call('getSettings'));
