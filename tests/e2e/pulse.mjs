@@ -37,8 +37,12 @@ export async function startPulse({ monitorAsMicrophone = false } = {}) {
     ALSA_CONFIG_PATH: path.join(dir, 'alsa.conf'),
   };
   const log = fs.openSync(path.join(dir, 'server.log'), 'w');
+  // With the priority a desktop gives its sound server (a higher one, real-time where the
+  // system allows it): on a busy machine a server at a normal priority wakes late, drains the
+  // players' short buffers in a rush and leaves them behind, and every note after that is
+  // heard late.
   const server = spawn('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '--disallow-exit', '-n',
-    '--use-pid-file=no', '--high-priority=no', '--realtime=no', '--log-target=stderr',
+    '--use-pid-file=no', '--high-priority=yes', '--realtime=yes', '--log-target=stderr',
     `--load=module-native-protocol-unix auth-anonymous=1 socket=${socket}`,
     `--load=module-null-sink rate=48000 sink_name=${SINK}`], { env, stdio: ['ignore', 'ignore', log] });
   const pactl = (...args) => spawnSync('pactl', args, { env, encoding: 'utf8', timeout: 10000 });
