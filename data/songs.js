@@ -19,6 +19,12 @@
   // What the synthesizer needs between play() and its first sound, beyond the output's own
   // latency; the latency calibration measures whatever remains.
   const SYNTH_LEAD_MS = 0;
+  // See atSettings.player.bufferTimeInMilliseconds below.
+  const SYNTH_BUFFER_MS = 1500;
+  // The longest the silent first play may take to make a sound before a run goes on anyway.
+  const WARM_UP_MS = 3000;
+  // How much of the song the silent first play runs through.
+  const WARM_UP_PLAY_MS = 600;
   // A verdict comes at most 200 ms after its window closes; the run ends after that.
   const END_GRACE_MS = 600;
   // The clicks of the latency calibration: a bar to settle, then eight notes on the open e.
@@ -78,6 +84,11 @@
   atSettings.player.scrollElement = viewport;
   atSettings.player.enableCursor = true;
   atSettings.player.enableUserInteraction = true;
+  // What the synthesizer renders ahead of the output. Its worklet asks for more once the
+  // buffer is half empty, through this page's thread; with alphaTab's default half second
+  // that leaves under 100 ms of sound, and a page busy for longer (drawing the tab, a
+  // verdict) starves the output: the music stops for a moment and is late from then on.
+  atSettings.player.bufferTimeInMilliseconds = SYNTH_BUFFER_MS;
   const api = new alphaTab.AlphaTabApi($('score'), atSettings);
   api.countInVolume = 0;
   api.metronomeVolume = 0;
@@ -493,6 +504,37 @@
 
   // ---------------------------------------------------------------- play along
 
+  // The synthesizer's first play in a page loads its audio worklet, which holds back its
+  // sound by 100 ms and more, a delay no later play has: a run started then would be heard
+  // that much late, and a latency measured then would be wrong for every run after it. A
+  // silent play before the first run makes that first start happen where nothing is timed.
+  let synthWarm = false;
+  let warming = false;
+  async function warmUpSynth() {
+    if (synthWarm) return;
+    warming = true;
+    const volume = api.masterVolume;
+    api.masterVolume = 0;
+    const sounding = new Promise((resolve) => {
+      const timer = setTimeout(done, WARM_UP_MS);
+      function done() {
+        clearTimeout(timer);
+        api.playerPositionChanged.off(moved);
+        resolve();
+      }
+      function moved(event) {
+        if (event.currentTime >= WARM_UP_PLAY_MS) done();
+      }
+      api.playerPositionChanged.on(moved);
+    });
+    api.play();
+    await sounding;
+    api.stop();
+    api.masterVolume = volume;
+    synthWarm = true;
+    warming = false;
+  }
+
   function outputLatency() {
     // The synthesizer's own audio context knows best; a probe of the same device otherwise.
     let context = null;
@@ -537,7 +579,7 @@
    */
   async function startRun(options) {
     const opts = options || {};
-    if (!score || run) return false;
+    if (!score || run || warming) return false;
     const bars = loopBars();
     const percent = Number(speed.value);
     let built;
@@ -560,6 +602,7 @@
 
     api.stop();
     api.isLooping = false;
+    await warmUpSynth();
     const from = bars ? bars.from : 0;
     const to = bars ? bars.to : score.masterBars.length - 1;
     const range = barTicks(from, to);

@@ -132,16 +132,20 @@ export function readWav(file) {
  * they are given. Its settings live in `configHome` (XDG_CONFIG_HOME) and its practice history
  * in `dataHome` (XDG_DATA_HOME), by default folders inside the host's own, so no test touches
  * the user's; `env` replaces the environment it inherits (a sound server's, say). `inputFile`,
- * when given, is the microphone instead of `segments` (copied into the folder).
+ * when given, is the microphone instead of `segments` (copied into the folder); with neither,
+ * the host listens to the default input device (a sound server's, given with `env`).
  * Resolves once it has printed its address.
  */
 export async function startHost({ segments, inputFile, movies, songs, configHome, dataHome, env, rate = 8000 }) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-e2e-'));
   fs.mkdirSync(path.join(dir, 'data', 'sound'), { recursive: true });
-  const input = path.join(dir, 'input.wav');
-  if (inputFile) fs.copyFileSync(inputFile, input);
-  else writeWav(input, segments, rate);
-  const args = ['--no-browser', '--port', '0', '--input', input];
+  const args = ['--no-browser', '--port', '0'];
+  if (inputFile || segments) {
+    const input = path.join(dir, 'input.wav');
+    if (inputFile) fs.copyFileSync(inputFile, input);
+    else writeWav(input, segments, rate);
+    args.push('--input', input);
+  }
   if (movies) args.push('--movies', movies);
   if (songs) args.push('--songs', songs);
   const proc = spawn(hostBinary(), args, {
@@ -184,13 +188,19 @@ export async function startHost({ segments, inputFile, movies, songs, configHome
   };
 }
 
-/** Opens the player at url in headless Chromium with a profile of its own. */
-export async function openPlayer(url, viewport = { width: 1024, height: 768 }) {
+/**
+ * Opens the player at url in headless Chromium with a profile of its own. `env` replaces the
+ * environment Chromium inherits (a sound server's, say); with `audible` the pages' sound is
+ * played instead of muted.
+ */
+export async function openPlayer(url, viewport = { width: 1024, height: 768 }, { env, audible = false } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     viewport,
+    ...(env ? { env } : {}),
+    ...(audible ? { ignoreDefaultArgs: ['--mute-audio'] } : {}),
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync'],
   });

@@ -1,7 +1,9 @@
 // A private PulseAudio server for an end-to-end test: a null sink that is the default, and a
 // listener on its monitor that keeps everything played there in a raw file (8 kHz, unsigned
-// 8-bit). The host started with `env` plays into it. Nothing of the machine's own sound
-// configuration is used or changed. Where no server can start, startPulse answers null.
+// 8-bit). The host started with `env` plays into it. With `monitorAsMicrophone` the sink's
+// monitor is also the default input, so a program started with `env` hears as its microphone
+// whatever is played there. Nothing of the machine's own sound configuration is used or
+// changed. Where no server can start, startPulse answers null.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -15,7 +17,7 @@ function onPath(tool) {
   return spawnSync('sh', ['-c', `command -v ${tool}`]).status === 0;
 }
 
-export async function startPulse() {
+export async function startPulse({ monitorAsMicrophone = false } = {}) {
   if (!['pulseaudio', 'pactl', 'parec'].every(onPath)) return null;
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-pulse-'));
   for (const sub of ['home', 'run/pulse', 'state']) fs.mkdirSync(path.join(dir, sub), { recursive: true });
@@ -35,8 +37,12 @@ export async function startPulse() {
     ALSA_CONFIG_PATH: path.join(dir, 'alsa.conf'),
   };
   const log = fs.openSync(path.join(dir, 'server.log'), 'w');
+  // With the priority a desktop gives its sound server (a higher one, real-time where the
+  // system allows it): on a busy machine a server at a normal priority wakes late, drains the
+  // players' short buffers in a rush and leaves them behind, and every note after that is
+  // heard late.
   const server = spawn('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '--disallow-exit', '-n',
-    '--use-pid-file=no', '--high-priority=no', '--realtime=no', '--log-target=stderr',
+    '--use-pid-file=no', '--high-priority=yes', '--realtime=yes', '--log-target=stderr',
     `--load=module-native-protocol-unix auth-anonymous=1 socket=${socket}`,
     `--load=module-null-sink rate=48000 sink_name=${SINK}`], { env, stdio: ['ignore', 'ignore', log] });
   const pactl = (...args) => spawnSync('pactl', args, { env, encoding: 'utf8', timeout: 10000 });
@@ -50,6 +56,7 @@ export async function startPulse() {
   try {
     await waitUntil(() => pactl('info').status === 0, 'the sound server to answer', 10000, 50);
     if (pactl('set-default-sink', SINK).status !== 0) throw new Error('no default sink');
+    if (monitorAsMicrophone && pactl('set-default-source', `${SINK}.monitor`).status !== 0) throw new Error('no default source');
     // A null sink nobody listens to renders in two-second blocks; a listener attached while it
     // is suspended makes it run in small blocks from the start.
     pactl('suspend-sink', SINK, '1');
