@@ -34,7 +34,7 @@ struct HttpContext {
     // Takes over the connection of an accepted upgrade request.
     std::function<void(boost::asio::ip::tcp::socket, Request)> upgrade;
     // The largest body of a movie call; a larger one is refused with 413.
-    std::uint64_t maxCallBytes = 32u << 20;
+    std::uint64_t maxCallBytes = 256 * 1024;
     // Takes a vetted movie call; false when the body is no invoke request (answered 400).
     // An accepted call is answered later with HttpSession::answerCall.
     std::function<bool(const std::shared_ptr<HttpSession>&, std::string request)> movieCall;

@@ -177,7 +177,7 @@ WebControl::Impl::Impl(WebControl& owner_, MessageQueue& queue_, std::filesystem
     http.upgrade = [this](tcp::socket socket, HttpContext::Request request) {
         onUpgrade(std::move(socket), std::move(request));
     };
-    http.maxCallBytes = settings.maxMessageBytes;
+    http.maxCallBytes = settings.maxCallBytes;
     http.movieCall = [this](const std::shared_ptr<HttpSession>& session, std::string request) {
         return onSyncCall(session, std::move(request));
     };

@@ -40,9 +40,11 @@ struct WebControlSettings {
     std::chrono::milliseconds lastPlayerGrace{3000};
     // How long sendExit waits for the exit message to be written.
     std::chrono::milliseconds exitFlushTimeout{1000};
-    // A larger incoming message closes that connection; a larger call body is refused. The
-    // longest play-along list, 20,000 chords of six notes, is about 27 MB as invoke XML.
+    // A larger incoming message closes that connection. The longest play-along list, 20,000
+    // chords of six notes, is about 27 MB as invoke XML.
     std::size_t maxMessageBytes = 32u << 20;
+    // A larger movie call over HTTP (the SWF movies' synchronous calls) is refused with 413.
+    std::size_t maxCallBytes = 256 * 1024;
     // Pings at half this interval keep a live page connected; a silent one is dropped.
     std::chrono::milliseconds idleTimeout{60000};
     // The folder served as "/movies/"; empty: <programDir>/data.
