@@ -8,7 +8,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { startHost, openPlayer, currentMovie, waitUntil } from './harness.mjs';
+import { startHost, openPlayer, currentMovie, waitUntil, watchVerdicts } from './harness.mjs';
 import { startPulse } from './pulse.mjs';
 
 // The C major scale up, C3 to C4 at 70 bpm: single notes in the middle of the guitar's range.
@@ -36,16 +36,7 @@ before(async () => {
   await menu.click('#go-songs');
   songs = await currentMovie(player.page, 'Songs.html');
   await waitUntil(() => songs.evaluate(() => document.querySelectorAll('#lessons button').length >= 24), 'the lessons');
-  // Every verdict on its way to the page, changing nothing.
-  await songs.evaluate(() => {
-    window.heard = [];
-    const bridge = window.top.tunewickBridge;
-    const shown = bridge.lookup('setVerdict');
-    bridge.register('setVerdict', (v) => {
-      window.heard.push(v);
-      return shown(v);
-    }, { window });
-  });
+  await watchVerdicts(songs);
 });
 
 after(async () => {

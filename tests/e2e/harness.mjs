@@ -218,6 +218,19 @@ export async function openPlayer(url, viewport = { width: 1024, height: 768 }, {
   };
 }
 
+/** Keeps every verdict the host sends `frame` in its window.heard, changing nothing. */
+export function watchVerdicts(frame) {
+  return frame.evaluate(() => {
+    window.heard = [];
+    const bridge = window.top.tunewickBridge;
+    const shown = bridge.lookup('setVerdict');
+    bridge.register('setVerdict', (v) => {
+      window.heard.push(v);
+      return shown(v);
+    }, { window });
+  });
+}
+
 /** The start movie's frame. */
 export function loaderFrame(page) {
   return page.frames().find((f) => /\/movies\/Loader\.html$/.test(f.url())) || null;

@@ -10,7 +10,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { startHost, openPlayer, currentMovie, waitUntil } from './harness.mjs';
+import { startHost, openPlayer, currentMovie, waitUntil, watchVerdicts } from './harness.mjs';
 import { renderNotes, strum } from './render.mjs';
 import { readTex } from './songfiles.mjs';
 
@@ -51,19 +51,13 @@ async function playAlong(wav, lesson, speed, dataHome) {
     // Watch the calls and the verdicts on their way, changing nothing.
     await frame.evaluate(() => {
       window.sent = [];
-      window.heard = [];
       const real = Tunewick.call;
       Tunewick.call = (name, ...args) => {
         if (name === 'startPractice') window.sent.push(JSON.parse(JSON.stringify(args)));
         return real(name, ...args);
       };
-      const bridge = window.top.tunewickBridge;
-      const shown = bridge.lookup('setVerdict');
-      bridge.register('setVerdict', (v) => {
-        window.heard.push(v);
-        return shown(v);
-      }, { window });
     });
+    await watchVerdicts(frame);
     await frame.click('#practice');
     await waitUntil(() => frame.evaluate(() => document.getElementById('results').open), 'the run over', 60000);
     return await frame.evaluate(() => ({
