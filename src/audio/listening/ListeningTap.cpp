@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
-#include <limits>
 #include <vector>
 
 #include "audio/Status.h"
@@ -14,14 +11,6 @@ namespace {
 
 // What the hand-over queue holds, in seconds of input at the stream's rate.
 constexpr double kQueueSeconds = 2.0;
-// The deliveries that measure the start lag: those of the first second after start().
-constexpr std::int64_t kLagWindowNanos = 1'000'000'000;
-constexpr std::int64_t kNoDelivery = std::numeric_limits<std::int64_t>::min();
-
-std::int64_t nowNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -48,10 +37,6 @@ std::int32_t ListeningTap::start(std::shared_ptr<SampleStream> stream, Consumer 
     lost_ = 0;
     exit_ = false;
     wake_ = false;
-    streamRate_ = rate;
-    delivered_ = 0;
-    capturedAtStart_ = kNoDelivery;
-    startedAt_ = nowNanos();
     worker_ = std::thread([this] { work(); });
     const std::int32_t attached = stream->attach(*this);
     if (status::failed(attached)) {
@@ -80,24 +65,7 @@ void ListeningTap::stop() {
     running_ = false;
 }
 
-double ListeningTap::startLagMs() const {
-    const std::int64_t captured = capturedAtStart_.load(std::memory_order_relaxed);
-    if (captured == kNoDelivery || captured >= 0 || streamRate_ <= 0.0) return 0.0;
-    return static_cast<double>(-captured) * 1000.0 / streamRate_;
-}
-
 void ListeningTap::onSamples(const float* samples, std::size_t count, unsigned) {
-    // The samples delivered so far were captured by now: those captured at start() are that
-    // many less the time since at the stream's rate. A late delivery only says less.
-    const std::uint64_t total = delivered_.fetch_add(count, std::memory_order_relaxed) + count;
-    const std::int64_t since = nowNanos() - startedAt_.load(std::memory_order_relaxed);
-    if (since <= kLagWindowNanos) {
-        const auto atStart = static_cast<std::int64_t>(total) -
-                             std::llround(static_cast<double>(since) * streamRate_ / 1e9);
-        if (atStart > capturedAtStart_.load(std::memory_order_relaxed)) {
-            capturedAtStart_.store(atStart, std::memory_order_relaxed);
-        }
-    }
     const std::size_t taken = queue_->push(samples, count);  // never blocks capture
     if (taken < count) lost_.fetch_add(count - taken, std::memory_order_relaxed);
     if (!wake_.exchange(true, std::memory_order_acq_rel)) wake_.notify_one();

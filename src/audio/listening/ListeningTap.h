@@ -41,9 +41,6 @@ public:
     // Detaches, hands over what is left (with `last`), ends the worker. Idle: nothing.
     void stop();
     bool running() const { return running_.load(); }
-    // How long after start() the stream's first sample given to the consumer was captured, in
-    // ms (0 or more). Settles within the first deliveries; any thread.
-    double startLagMs() const;
 
 private:
     void onSamples(const float* samples, std::size_t count, unsigned flags) override;
@@ -59,12 +56,6 @@ private:
     std::atomic<std::uint64_t> lost_{0};
     std::atomic<bool> wake_{false};
     std::atomic<bool> exit_{false};
-    // The lag measure: start()'s time, the samples delivered since, and the most samples any
-    // delivery says had been captured at start() (negative: the device began later).
-    std::atomic<std::int64_t> startedAt_{0};
-    std::atomic<std::uint64_t> delivered_{0};
-    std::atomic<std::int64_t> capturedAtStart_{0};
-    double streamRate_ = 0.0;
 
     // The worker's own (start touches them only while no worker runs).
     std::unique_ptr<CaptureResampler> resampler_;

@@ -3,8 +3,7 @@
 //
 // Sample 0 is the first sample the session is given after the page's call arrived, so song
 // time 0 is due `startDelay` ms of stream time later, whatever the page's or the host's
-// clocks do meanwhile; less the stream's start lag, when sample 0 was captured only some
-// time after the call (a device opened for it). The player's measured latency (what the microphone hears comes that
+// clocks do meanwhile. The player's measured latency (what the microphone hears comes that
 // much after it was played) moves every due time later by as much, which is the same as
 // subtracting it from every heard time.
 //
@@ -29,8 +28,6 @@ public:
     PracticeClock(double sampleRate, double startDelayMs, double latencyMs, PracticeOptions options);
 
     double sampleRate() const { return rate_; }
-    // How long after the call the stream's sample 0 was captured (ms, 0 or more).
-    void setStartLag(double ms) { startLagMs_ = ms > 0.0 ? ms : 0.0; }
     const PracticeOptions& options() const { return options_; }
 
     // The stream sample at which an event of song time `timeMs` is due.
@@ -54,7 +51,6 @@ private:
     double rate_;
     double startDelayMs_;
     double latencyMs_;
-    double startLagMs_ = 0.0;
     PracticeOptions options_;
 };
 

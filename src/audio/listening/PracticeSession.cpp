@@ -79,7 +79,6 @@ void PracticeSession::forget() {
 }
 
 void PracticeSession::consume(const float* samples, std::size_t count, bool last) {
-    clock_.setStartLag(tap_.startLagMs());
     history_.insert(history_.end(), samples, samples + count);
     found_.clear();
     detector_.process(samples, count, found_);

@@ -4,8 +4,7 @@
 // extra}, see PracticeJudge) no later than 200 ms after the event's late window closes.
 //
 // Time is the stream's own sample clock (see PracticeClock): song time 0 is due `startDelay`
-// ms after start() was called, however long a device opened for it takes to begin (the
-// listening tap measures that). When the session is the stream's first
+// ms after start() attached to the microphone stream. When the session is the stream's first
 // consumer of a file played as the microphone (--input), the file starts playing at that
 // moment, so a file whose notes sound at startDelay + time plays the events right on time.
 //
