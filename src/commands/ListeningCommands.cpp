@@ -5,8 +5,8 @@
 
 #include "audio/Status.h"
 #include "audio/listening/ChordListener.h"
-#include "audio/listening/PracticeEvents.h"
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeEvents.h"
+#include "audio/practice/PracticeSession.h"
 
 namespace tunewick {
 namespace {

@@ -3,7 +3,7 @@
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
 #include "audio/listening/ChordListener.h"
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeSession.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/analysis/StringTuner.h"
 #include "audio/recording/WavRecorder.h"

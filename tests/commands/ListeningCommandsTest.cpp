@@ -10,7 +10,7 @@
 
 #include "audio/capture/StreamCaptureBuffer.h"
 #include "audio/listening/ChordListener.h"
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeSession.h"
 #include "bridge/DialogPoster.h"
 #include "commands/ListeningCommands.h"
 #include "ParamJson.h"

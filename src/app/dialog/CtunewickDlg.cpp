@@ -7,7 +7,7 @@
 #include "audio/analysis/NoteRecognizer.h"
 #include "audio/analysis/PitchTracker.h"
 #include "audio/listening/ChordListener.h"
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeSession.h"
 #include "audio/recording/SoundPlayer.h"
 #include "audio/recording/WaveFileWriter.h"
 #include "audio/Status.h"

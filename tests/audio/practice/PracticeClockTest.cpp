@@ -1,7 +1,7 @@
 // Song time against the stream's sample clock, and when an event may be decided.
 #include <gtest/gtest.h>
 
-#include "audio/listening/PracticeClock.h"
+#include "audio/practice/PracticeClock.h"
 
 namespace tunewick {
 namespace {

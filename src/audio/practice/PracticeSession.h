@@ -24,9 +24,9 @@
 #include "audio/listening/ListeningTap.h"
 #include "audio/listening/NoteChecker.h"
 #include "audio/listening/OnsetDetector.h"
-#include "audio/listening/PracticeClock.h"
-#include "audio/listening/PracticeEvents.h"
-#include "audio/listening/PracticeJudge.h"
+#include "audio/practice/PracticeClock.h"
+#include "audio/practice/PracticeEvents.h"
+#include "audio/practice/PracticeJudge.h"
 #include "bridge/DialogPoster.h"
 #include "bridge/Param.h"
 

@@ -1,4 +1,4 @@
-#include "audio/listening/PracticeClock.h"
+#include "audio/practice/PracticeClock.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,7 +9,7 @@
 
 #include "LiveSignals.h"
 #include "audio/capture/StreamCaptureBuffer.h"
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeSession.h"
 #include "bridge/FlashObject.h"
 #include "support/ScriptedSampleStream.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "audio/listening/PracticeJudge.h"
+#include "audio/practice/PracticeJudge.h"
 #include "bridge/FlashObject.h"
 
 namespace tunewick {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ParamJson.h"
-#include "audio/listening/PracticeEvents.h"
+#include "audio/practice/PracticeEvents.h"
 
 namespace tunewick {
 namespace {

@@ -1,4 +1,4 @@
-#include "audio/listening/PracticeSession.h"
+#include "audio/practice/PracticeSession.h"
 
 #include <algorithm>
 #include <optional>

@@ -15,7 +15,7 @@
 // A plain value: any thread, one owner.
 #include <cstdint>
 
-#include "audio/listening/PracticeEvents.h"
+#include "audio/practice/PracticeEvents.h"
 
 namespace tunewick {
 

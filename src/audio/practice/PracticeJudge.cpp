@@ -1,4 +1,4 @@
-#include "audio/listening/PracticeJudge.h"
+#include "audio/practice/PracticeJudge.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "audio/listening/PracticeEvents.h"
+#include "audio/practice/PracticeEvents.h"
 
 #include <cmath>
 #include <string>

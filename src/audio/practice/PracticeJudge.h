@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "audio/listening/NoteChecker.h"
-#include "audio/listening/PracticeEvents.h"
+#include "audio/practice/PracticeEvents.h"
 #include "bridge/FunctionCall.h"
 #include "bridge/Param.h"
 
