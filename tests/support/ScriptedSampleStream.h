@@ -1,7 +1,7 @@
 #pragma once
 // A shared sample stream the test drives: push() delivers samples to every attached tap on
 // the test's own thread, as a device's callback would. A refusal can be scripted for the
-// next attach. Safe from any thread.
+// next attach. Live when the test delivers in real time and says so. Safe from any thread.
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -12,7 +12,7 @@ namespace tunewick::testing {
 
 class ScriptedSampleStream final : public SampleStream {
 public:
-    explicit ScriptedSampleStream(double rate) : rate_(rate) {}
+    explicit ScriptedSampleStream(double rate, bool live = false) : rate_(rate), live_(live) {}
 
     DeviceCaptureFormat format() const override { return {rate_, 1}; }
     std::int32_t attach(SampleTap& tap) override {
@@ -20,6 +20,7 @@ public:
         return taps_.add(tap) ? 0 : -1;
     }
     void detach(SampleTap& tap) override { taps_.remove(tap); }
+    bool live() const override { return live_; }
 
     void push(const std::vector<float>& samples, std::size_t step = 256) {
         for (std::size_t at = 0; at < samples.size(); at += step) {
@@ -32,6 +33,7 @@ public:
 
 private:
     const double rate_;
+    const bool live_;
     SampleFanOut taps_;
     std::atomic<std::int32_t> refuseNext_{0};
 };

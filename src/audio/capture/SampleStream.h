@@ -50,6 +50,9 @@ public:
     // Removes the tap; once this returns, the tap is never called again. The last tap to go
     // closes the device, without waiting for a device that no longer answers. Any thread.
     virtual void detach(SampleTap& tap) = 0;
+    // Whether samples come as a device captures them, so that when one is delivered says when
+    // it was heard. A file or a script has no such clock: its first sample is its own time 0.
+    virtual bool live() const { return false; }
 };
 
 // The list of attached taps, shared between the threads that attach and detach and the one

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "audio/Status.h"
@@ -11,6 +14,14 @@ namespace {
 
 // What the hand-over queue holds, in seconds of input at the stream's rate.
 constexpr double kQueueSeconds = 2.0;
+// The deliveries that measure when the first sample was captured: those of the first second.
+constexpr std::int64_t kStartMeasureNanos = 1'000'000'000;
+constexpr std::int64_t kNoDelivery = std::numeric_limits<std::int64_t>::min();
+
+std::int64_t nowNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
@@ -37,6 +48,11 @@ std::int32_t ListeningTap::start(std::shared_ptr<SampleStream> stream, Consumer 
     lost_ = 0;
     exit_ = false;
     wake_ = false;
+    measureStart_ = stream->live();
+    streamRate_ = rate;
+    delivered_ = 0;
+    capturedBeforeStart_ = kNoDelivery;
+    startedAtNanos_ = nowNanos();
     worker_ = std::thread([this] { work(); });
     const std::int32_t attached = stream->attach(*this);
     if (status::failed(attached)) {
@@ -65,7 +81,26 @@ void ListeningTap::stop() {
     running_ = false;
 }
 
+double ListeningTap::capturedBeforeStartMs() const {
+    const std::int64_t before = capturedBeforeStart_.load(std::memory_order_relaxed);
+    if (before == kNoDelivery) return 0.0;
+    return static_cast<double>(before) * 1000.0 / streamRate_;
+}
+
 void ListeningTap::onSamples(const float* samples, std::size_t count, unsigned) {
+    if (measureStart_) {
+        // Everything delivered so far was captured by now; what exceeds the time since start()
+        // at the stream's rate was captured before it. A delivery that came late says less.
+        const std::uint64_t total = delivered_.fetch_add(count, std::memory_order_relaxed) + count;
+        const std::int64_t since = nowNanos() - startedAtNanos_;
+        if (since <= kStartMeasureNanos) {
+            const std::int64_t before =
+                static_cast<std::int64_t>(total) - std::llround(static_cast<double>(since) * streamRate_ / 1e9);
+            if (before > capturedBeforeStart_.load(std::memory_order_relaxed)) {
+                capturedBeforeStart_.store(before, std::memory_order_relaxed);
+            }
+        }
+    }
     const std::size_t taken = queue_->push(samples, count);  // never blocks capture
     if (taken < count) lost_.fetch_add(count - taken, std::memory_order_relaxed);
     if (!wake_.exchange(true, std::memory_order_acq_rel)) wake_.notify_one();

@@ -41,6 +41,13 @@ public:
     // Detaches, hands over what is left (with `last`), ends the worker. Idle: nothing.
     void stop();
     bool running() const { return running_.load(); }
+    // For a live stream, how long before start() the first sample handed over was captured, in
+    // ms: positive when the first delivery held sound from before (a stream already running),
+    // negative when the device began only after (one opened for this listener). Measured from
+    // the least delayed of the first second's deliveries, so the device's own input latency
+    // stays in, as a constant the player's latency calibration takes up. 0 for a stream that
+    // is not live, and until the first delivery. Any thread.
+    double capturedBeforeStartMs() const;
 
 private:
     void onSamples(const float* samples, std::size_t count, unsigned flags) override;
@@ -56,6 +63,13 @@ private:
     std::atomic<std::uint64_t> lost_{0};
     std::atomic<bool> wake_{false};
     std::atomic<bool> exit_{false};
+    // The start measure (set by start() before the stream can deliver): when start() ran, the
+    // samples delivered since, and the most samples any delivery says were captured before it.
+    bool measureStart_ = false;
+    double streamRate_ = 0.0;
+    std::int64_t startedAtNanos_ = 0;
+    std::atomic<std::uint64_t> delivered_{0};
+    std::atomic<std::int64_t> capturedBeforeStart_{0};
 
     // The worker's own (start touches them only while no worker runs).
     std::unique_ptr<CaptureResampler> resampler_;

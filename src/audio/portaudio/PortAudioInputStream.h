@@ -66,6 +66,7 @@ public:
     DeviceCaptureFormat format() const override;
     std::int32_t attach(SampleTap& tap) override;
     void detach(SampleTap& tap) override;
+    bool live() const override { return true; }
 
 private:
     struct Keeper;

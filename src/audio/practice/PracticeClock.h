@@ -3,7 +3,9 @@
 //
 // Sample 0 is the first sample the session is given after the page's call arrived, so song
 // time 0 is due `startDelay` ms of stream time later, whatever the page's or the host's
-// clocks do meanwhile. The player's measured latency (what the microphone hears comes that
+// clocks do meanwhile. From a live microphone that first sample was captured some time before
+// or after the call, by as much as a device period or its opening takes, and different every
+// run: due times move by as much (setCapturedBeforeStart). The player's measured latency (what the microphone hears comes that
 // much after it was played) moves every due time later by as much, which is the same as
 // subtracting it from every heard time.
 //
@@ -28,6 +30,9 @@ public:
     PracticeClock(double sampleRate, double startDelayMs, double latencyMs, PracticeOptions options);
 
     double sampleRate() const { return rate_; }
+    // How long before the call sample 0 was captured, in ms (negative: after); moves every due
+    // time later by as much.
+    void setCapturedBeforeStart(double ms) { capturedBeforeMs_ = ms; }
     const PracticeOptions& options() const { return options_; }
 
     // The stream sample at which an event of song time `timeMs` is due.
@@ -51,6 +56,7 @@ private:
     double rate_;
     double startDelayMs_;
     double latencyMs_;
+    double capturedBeforeMs_ = 0.0;
     PracticeOptions options_;
 };
 

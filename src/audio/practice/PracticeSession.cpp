@@ -79,6 +79,7 @@ void PracticeSession::forget() {
 }
 
 void PracticeSession::consume(const float* samples, std::size_t count, bool last) {
+    clock_.setCapturedBeforeStart(tap_.capturedBeforeStartMs());  // settles over the first second
     history_.insert(history_.end(), samples, samples + count);
     found_.clear();
     detector_.process(samples, count, found_);

@@ -6,22 +6,26 @@
 namespace tunewick {
 namespace {
 
-TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayAndTheLatency) {
+TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayTheLatencyAndWhenTheFirstSampleWasCaptured) {
     struct Case {
-        double rate, delay, latency, time;
+        double rate, delay, latency, time, capturedBefore;
         std::int64_t due;
     };
     const Case cases[] = {
-        {22050, 0, 0, 0, 0},
-        {22050, 1000, 0, 0, 22050},
-        {22050, 1000, 0, 500, 33075},
-        {22050, 1000, 40, 500, 33957},  // 1540 ms
-        {48000, 250, 10, 1000.5, 60504},
-        {8000, 0, 0, 0.0625, 1},  // half a sample rounds away from zero
+        {22050, 0, 0, 0, 0, 0},
+        {22050, 1000, 0, 0, 0, 22050},
+        {22050, 1000, 0, 500, 0, 33075},
+        {22050, 1000, 40, 500, 0, 33957},  // 1540 ms
+        {48000, 250, 10, 1000.5, 0, 60504},
+        {8000, 0, 0, 0.0625, 0, 1},          // half a sample rounds away from zero
+        {22050, 1000, 40, 500, 8, 34133},    // a running stream's first block held 8 ms from before: 1548 ms
+        {22050, 1000, 40, 500, -20, 33516},  // a device opened for the practice began 20 ms late: 1520 ms
     };
     for (const Case& c : cases) {
-        const PracticeClock clock(c.rate, c.delay, c.latency, {});
-        EXPECT_EQ(clock.dueSample(c.time), c.due) << c.rate << " " << c.delay << " " << c.latency << " " << c.time;
+        PracticeClock clock(c.rate, c.delay, c.latency, {});
+        clock.setCapturedBeforeStart(c.capturedBefore);
+        EXPECT_EQ(clock.dueSample(c.time), c.due)
+            << c.rate << " " << c.delay << " " << c.latency << " " << c.time << " " << c.capturedBefore;
     }
 }
 
