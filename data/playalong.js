@@ -299,6 +299,22 @@
     return sentAt + startDelay - out - lead;
   }
 
+  /**
+   * When the synthesizer's music really began to be played (performance.now() ms), from its
+   * position reports, each {at: performance.now() when it came, played: ms of music played by
+   * then}. A report comes only after the music it counts was taken for output, and some come
+   * later than others: the earliest start any of them implies is the nearest the truth. NaN
+   * without a report.
+   */
+  function musicStartedAt(reports) {
+    let start = NaN;
+    for (const r of reports || []) {
+      const s = r.at - r.played;
+      if (Number.isFinite(s) && !(s >= start)) start = s;
+    }
+    return start;
+  }
+
   return {
     MAX_EVENTS,
     clampSpeed,
@@ -312,5 +328,6 @@
     nextSpeed,
     calibrationLatency,
     synthStartAt,
+    musicStartedAt,
   };
 });

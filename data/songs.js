@@ -19,6 +19,10 @@
   // What the synthesizer needs between play() and its first sound, beyond the output's own
   // latency; the latency calibration measures whatever remains.
   const SYNTH_LEAD_MS = 0;
+  // How long after play() the synthesizer's position reports are gathered to say when its
+  // music really began (they settle within about 100 ms); the host hears of it before the
+  // first note's window closes.
+  const MUSIC_MEASURE_MS = 150;
   // See atSettings.player.bufferTimeInMilliseconds below.
   const SYNTH_BUFFER_MS = 1500;
   // The longest the silent first play may take to make a sound before a run goes on anyway.
@@ -194,6 +198,7 @@
   });
 
   api.playerPositionChanged.on((event) => {
+    if (run && run.reports) run.reports.push({ at: performance.now(), played: event.currentTime - run.musicFrom });
     document.body.dataset.tick = String(event.currentTick);
   });
 
@@ -651,8 +656,11 @@
     r.sentAt = sentAt;
     r.timers.push(setTimeout(() => {
       if (run === r) {
+        r.musicFrom = api.timePosition;
+        r.reports = Number.isFinite(r.musicFrom) ? [] : null;
         api.play();
         document.body.dataset.run = 'playing';
+        r.timers.push(setTimeout(() => tellMusicStart(r, startAt), MUSIC_MEASURE_MS));
       }
     }, Math.max(0, startAt - performance.now())));
     const endIn = START_DELAY_MS + built.durationMs + r.windows.lateWindow + END_GRACE_MS;
@@ -663,6 +671,18 @@
       say('Play along from bar ' + (from + 1) + ' at ' + percent + ' %: ' + built.events.length + ' notes and chords to play.');
     }
     return true;
+  }
+
+  // The synthesizer begins a few ms after play(), by as much as its worker takes to make the
+  // first sound, and differently each run: the host moves its due times by what was measured.
+  function tellMusicStart(r, startAt) {
+    if (run !== r || !r.reports) return;
+    const began = PA.musicStartedAt(r.reports);
+    r.reports = null;
+    if (!Number.isFinite(began)) return;
+    const late = Math.round((began - startAt) * 10) / 10;
+    document.body.dataset.musicLate = String(late);
+    if (Math.abs(late) >= 1) Promise.resolve(Tunewick.call('setMusicLate', late)).catch(() => {});
   }
 
   function restoreAfterRun(r) {

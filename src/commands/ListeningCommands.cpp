@@ -61,6 +61,14 @@ Param StartPracticeCommand::execute(const std::vector<Param>& arguments) {
     return Param(!status::failed(session_.start(std::move(*events), *startDelay, *options, latency)));
 }
 
+SetMusicLateCommand::SetMusicLateCommand(PracticeSession& session)
+    : FunctionCommand("setMusicLate"), session_(session) {}
+
+Param SetMusicLateCommand::execute(const std::vector<Param>& arguments) {
+    const Param& ms = argumentAt(arguments, 0);
+    return Param(ms.type() == Param::Number && session_.setMusicLate(ms.getNumber()));
+}
+
 StopPracticeCommand::StopPracticeCommand(PracticeSession& session)
     : FunctionCommand("stopPractice"), session_(session) {}
 

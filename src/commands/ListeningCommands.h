@@ -57,6 +57,19 @@ private:
     std::function<double()> latencyMs_;
 };
 
+// "setMusicLate"(ms): the page's music began ms later than it planned (negative: earlier), as
+// it measured once its synthesizer started; the events not yet judged move by as much. Answers
+// true; false when no practice runs, the microphone is a file (--input keeps its own clock),
+// or ms is not a number within 1000 ms either way.
+class SetMusicLateCommand final : public FunctionCommand {
+public:
+    explicit SetMusicLateCommand(PracticeSession& session);
+    Param execute(const std::vector<Param>& arguments) override;
+
+private:
+    PracticeSession& session_;
+};
+
 // "stopPractice"(): stops; answers the summary {events, hits, accuracy, meanOffset, spread},
 // or null when no practice runs.
 class StopPracticeCommand final : public FunctionCommand {

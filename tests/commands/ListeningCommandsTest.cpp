@@ -35,7 +35,7 @@ std::vector<Param> args(const json& list) {
 }
 
 struct Fixture {
-    std::shared_ptr<ScriptedSampleStream> stream = std::make_shared<ScriptedSampleStream>(22050.0);
+    std::shared_ptr<ScriptedSampleStream> stream = std::make_shared<ScriptedSampleStream>(22050.0, true);  // a microphone
     NoPoster poster;
     ChordListener listener{sharedDeviceFactory(std::make_shared<StreamCaptureDevice>(stream)), poster};
     PracticeSession session{sharedDeviceFactory(std::make_shared<StreamCaptureDevice>(stream)), poster};
@@ -76,11 +76,17 @@ TEST(ListeningCommands, StartPracticeAnswersFalseForAnyMalformedArgumentAndChang
     }
 }
 
-TEST(ListeningCommands, ARefusedListLeavesTheRunningPracticeAlone) {
+TEST(ListeningCommands, ARefusedListLeavesTheRunningPracticeAloneAndItsMusicMayBeSaidLate) {
     Fixture f;
     StartPracticeCommand start(f.session, [] { return 0.0; });
+    SetMusicLateCommand late(f.session);
     StopPracticeCommand stop(f.session);
+    EXPECT_EQ(late.execute(args({12.5})).toXml(), "<false/>") << "no practice runs";
     ASSERT_EQ(start.execute(args(json::array({kEvents}))).toXml(), "<true/>");
+    for (const auto& [given, answer] : std::vector<std::pair<json, bool>>{
+             {{12.5}, true}, {{-1000}, true}, {{1000.5}, false}, {{"12"}, false}, {json::array(), false}}) {
+        EXPECT_EQ(late.execute(args(given)).toXml(), answer ? "<true/>" : "<false/>") << given;
+    }
     EXPECT_EQ(start.execute(args(json::array({json::array({kEvents[1], kEvents[0]})}))).toXml(), "<false/>");
     EXPECT_TRUE(f.session.isRunning());
     const Param summary = stop.execute({});

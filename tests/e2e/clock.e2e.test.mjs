@@ -73,7 +73,8 @@ test('the click heard back gives the latency, and then the synthesizer\'s own no
     return /^Listening/.test(text) ? null : { text, latency: document.body.dataset.latency };
   }), 'the calibration to end', 40000, 250);
   const clicks = await takeVerdicts();
-  console.log('calibration verdicts:', JSON.stringify(clicks.map((v) => [v.verdict, v.offset])));
+  console.log('calibration verdicts:', JSON.stringify(clicks.map((v) => [v.verdict, v.offset])),
+    'music late (ms):', await songs.evaluate(() => document.body.dataset.musicLate));
   assert.ok(outcome.latency !== undefined, outcome.text);
   const shown = outcome.latency;
   assert.equal(clicks.length, 8, 'each of the eight clicks judged');
@@ -92,7 +93,8 @@ test('the click heard back gives the latency, and then the synthesizer\'s own no
   await songs.click('#practice');
   await waitUntil(() => songs.evaluate(() => document.getElementById('results').open), 'the run over', 40000, 250);
   const verdicts = await takeVerdicts();
-  console.log('verdicts:', JSON.stringify(verdicts.map((v) => [v.verdict, v.offset])));
+  console.log('verdicts:', JSON.stringify(verdicts.map((v) => [v.verdict, v.offset])),
+    'music late (ms):', await songs.evaluate(() => document.body.dataset.musicLate));
   assert.equal(verdicts.length, LESSON_EVENTS, 'every note judged');
   for (const v of verdicts) {
     assert.equal(v.verdict, 'hit', JSON.stringify(v));

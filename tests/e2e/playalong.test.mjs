@@ -114,4 +114,7 @@ test('calibration takes the median heard offset and the synth starts early by th
   assert.equal(P.calibrationLatency(heard, 8, 480), 500);
   assert.equal(P.synthStartAt(1000, 2000, 0.025, 10), 2965);
   assert.equal(P.synthStartAt(1000, 2000, undefined, -5), 3000);
+  // Reports that came late say less than the earliest one: the music began at 1004.
+  assert.equal(P.musicStartedAt([{ at: 1020, played: 2.9 }, { at: 1021, played: 11.6 }, { at: 1026, played: 22 }, { at: 1040, played: 26.1 }]), 1004);
+  assert.ok(Number.isNaN(P.musicStartedAt([])));
 });

@@ -106,6 +106,7 @@ void CtunewickDlg::OnInitDialog() {
     commands.add(std::make_unique<StopChordListenerCommand>(*chordListener_));
     commands.add(std::make_unique<SetChordTargetCommand>(*chordListener_));
     commands.add(std::make_unique<StartPracticeCommand>(*practice_, [this] { return settings_.latency(); }));
+    commands.add(std::make_unique<SetMusicLateCommand>(*practice_));
     commands.add(std::make_unique<StopPracticeCommand>(*practice_));
     commands.add(std::make_unique<PlayReferenceToneCommand>(services_.player));
     commands.add(std::make_unique<PlayChordCommand>(services_.player));

@@ -13,7 +13,7 @@ std::int64_t PracticeClock::toSamples(double ms) const { return std::llround(ms 
 double PracticeClock::toMs(std::int64_t samples) const { return static_cast<double>(samples) * 1000.0 / rate_; }
 
 std::int64_t PracticeClock::dueSample(double timeMs) const {
-    return toSamples(capturedBeforeMs_ + startDelayMs_ + latencyMs_ + timeMs);
+    return toSamples(capturedBeforeMs_ + musicLateMs_ + startDelayMs_ + latencyMs_ + timeMs);
 }
 
 std::int64_t PracticeClock::closeSample(double timeMs) const {

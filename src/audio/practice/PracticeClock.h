@@ -33,6 +33,9 @@ public:
     // How long before the call sample 0 was captured, in ms (negative: after); moves every due
     // time later by as much.
     void setCapturedBeforeStart(double ms) { capturedBeforeMs_ = ms; }
+    // How much later than the page planned its music began to sound, in ms (negative:
+    // earlier), as the page measured it; moves every due time later by as much.
+    void setMusicLate(double ms) { musicLateMs_ = ms; }
     const PracticeOptions& options() const { return options_; }
 
     // The stream sample at which an event of song time `timeMs` is due.
@@ -57,6 +60,7 @@ private:
     double startDelayMs_;
     double latencyMs_;
     double capturedBeforeMs_ = 0.0;
+    double musicLateMs_ = 0.0;
     PracticeOptions options_;
 };
 

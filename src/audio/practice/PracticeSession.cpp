@@ -1,6 +1,7 @@
 #include "audio/practice/PracticeSession.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -42,6 +43,7 @@ std::int32_t PracticeSession::start(std::vector<PracticeEvent> events, double st
     if (!stream_ || events.empty()) return status::kFail;
     events_ = std::move(events);
     clock_ = PracticeClock(kAnalysisRate, startDelayMs, latencyMs, options);
+    musicLateMs_ = 0.0;
     history_.reserve(static_cast<std::size_t>(kAnalysisRate * kReserveSeconds));
     onsets_.reserve(256);
     found_.reserve(64);
@@ -59,6 +61,15 @@ Param PracticeSession::stop() {
     Param summary = score_.summary();
     forget();
     return summary;
+}
+
+bool PracticeSession::setMusicLate(double ms) {
+    if (!std::isfinite(ms) || std::abs(ms) > kMaxMusicLateMs) return false;
+    std::lock_guard control(controlMutex_);
+    // A file's time 0 is the call's arrival, whatever the page's music does.
+    if (!tap_.running() || !stream_ || !stream_->live()) return false;
+    musicLateMs_.store(ms, std::memory_order_relaxed);
+    return true;
 }
 
 void PracticeSession::release() {
@@ -80,6 +91,7 @@ void PracticeSession::forget() {
 
 void PracticeSession::consume(const float* samples, std::size_t count, bool last) {
     clock_.setCapturedBeforeStart(tap_.capturedBeforeStartMs());  // settles over the first second
+    clock_.setMusicLate(musicLateMs_.load(std::memory_order_relaxed));
     history_.insert(history_.end(), samples, samples + count);
     found_.clear();
     detector_.process(samples, count, found_);

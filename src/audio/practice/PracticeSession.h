@@ -14,6 +14,7 @@
 //
 // Owned by the dialog. initialize(), start(), stop() and release() belong to the owner's
 // thread; the verdicts are posted from the worker.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,8 @@ namespace tunewick {
 class PracticeSession {
 public:
     static constexpr double kAnalysisRate = 22050.0;
+    // The most a page's music may have come early or late: a page further out is broken.
+    static constexpr double kMaxMusicLateMs = 1000.0;
 
     PracticeSession(CaptureDeviceFactory openDevice, DialogPoster& poster);
     ~PracticeSession();
@@ -51,6 +54,12 @@ public:
     // Stops: the events whose windows have closed by now are still judged and told. Answers
     // the summary (PracticeScore::summary), or null when no practice ran.
     Param stop();
+    // The page's music began `ms` later than it planned (negative: earlier), as the page
+    // measured once its synthesizer started: the events not yet judged are due as much later.
+    // False, changing nothing, when no practice runs, when the microphone is not live (a file
+    // played as the microphone keeps its own time 0, see above), or when ms is not a number
+    // within kMaxMusicLateMs.
+    bool setMusicLate(double ms);
     void release();
     bool isRunning() const { return tap_.running(); }
 
@@ -67,6 +76,7 @@ private:
     std::shared_ptr<SampleStream> stream_;
     std::mutex controlMutex_;  // start, stop, release
     ListeningTap tap_;
+    std::atomic<double> musicLateMs_{0.0};  // owner's thread -> worker
 
     // The worker's own while a practice runs; start() and stop() touch them only while no
     // worker runs.

@@ -6,10 +6,11 @@
 namespace tunewick {
 namespace {
 
-TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayTheLatencyAndWhenTheFirstSampleWasCaptured) {
+TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayTheLatencyWhenTheFirstSampleWasCapturedAndTheMusicBegan) {
     struct Case {
         double rate, delay, latency, time, capturedBefore;
         std::int64_t due;
+        double musicLate = 0.0;
     };
     const Case cases[] = {
         {22050, 0, 0, 0, 0, 0},
@@ -20,10 +21,12 @@ TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayTheLatencyAndWhenTheFirstSampl
         {8000, 0, 0, 0.0625, 0, 1},          // half a sample rounds away from zero
         {22050, 1000, 40, 500, 8, 34133},    // a running stream's first block held 8 ms from before: 1548 ms
         {22050, 1000, 40, 500, -20, 33516},  // a device opened for the practice began 20 ms late: 1520 ms
+        {22050, 1000, 40, 500, -20, 33737, 10},  // and the page's music began 10 ms late: 1530 ms
     };
     for (const Case& c : cases) {
         PracticeClock clock(c.rate, c.delay, c.latency, {});
         clock.setCapturedBeforeStart(c.capturedBefore);
+        clock.setMusicLate(c.musicLate);
         EXPECT_EQ(clock.dueSample(c.time), c.due)
             << c.rate << " " << c.delay << " " << c.latency << " " << c.time << " " << c.capturedBefore;
     }

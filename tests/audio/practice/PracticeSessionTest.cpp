@@ -79,6 +79,7 @@ struct Case {
     std::vector<double> offsets;  // NaN for null
     std::vector<std::vector<int>> missing, extra;
     double holdSeconds = kHoldSeconds;
+    double musicLateMs = 0.0;  // what the page says of its music once the practice runs
 };
 
 const double kNull = NAN;
@@ -98,6 +99,9 @@ TEST(PracticeSession, JudgesWhatIsPlayedAgainstTheStreamClock) {
         {"the latency setting moves every due time", 22050, 60,
          {{0, 0, kNotes[0]}, {1, 0, kNotes[1]}, {2, 90, kNotes[2]}, {3, 0, kNotes[3]}},
          {"hit", "hit", "late", "hit"}, {0, 0, 90, 0}, {{}, {}, {}, {}}, {{}, {}, {}, {}}},
+        {"a file keeps its own time 0 whatever the page says of its music", 22050, 0,
+         {{0, 0, kNotes[0]}, {1, 0, kNotes[1]}, {2, 0, kNotes[2]}, {3, 0, kNotes[3]}},
+         {"hit", "hit", "hit", "hit"}, {0, 0, 0, 0}, {{}, {}, {}, {}}, {{}, {}, {}, {}}, kHoldSeconds, 70},
         {"nothing played", 22050, 0, {}, {"missed", "missed", "missed", "missed"}, {kNull, kNull, kNull, kNull},
          {kNotes[0], kNotes[1], kNotes[2], kNotes[3]}, {{}, {}, {}, {}}},
         // Left ringing, so that nothing but the note itself starts in any window.
@@ -118,6 +122,9 @@ TEST(PracticeSession, JudgesWhatIsPlayedAgainstTheStreamClock) {
             testing::addStrum(signal, c.rate, at, p.notes, 20.0, c.holdSeconds);
         }
         ASSERT_EQ(session.start(events(), kStartDelayMs, {}, c.latencyMs), 0);
+        if (c.musicLateMs != 0.0) {
+            EXPECT_FALSE(session.setMusicLate(c.musicLateMs)) << "the scripted stream is not live";
+        }
         testing::feed(*stream, signal, c.rate);
         const Param summary = session.stop();
 
