@@ -5,7 +5,8 @@
 // time 0 is due `startDelay` ms of stream time later, whatever the page's or the host's
 // clocks do meanwhile. From a live microphone that first sample was captured some time before
 // or after the call, by as much as a device period or its opening takes, and different every
-// run: due times move by as much (setCapturedBeforeStart). The player's measured latency (what the microphone hears comes that
+// run: due times move by as much (setCapturedBeforeStart), and by how late the page's music
+// began (setMusicLate). The player's measured latency (what the microphone hears comes that
 // much after it was played) moves every due time later by as much, which is the same as
 // subtracting it from every heard time.
 //
