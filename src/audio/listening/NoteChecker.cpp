@@ -45,7 +45,8 @@ bool isHarmonicOf(int midi, int lower) {
 // Where the expected notes' first partials rise most steeply within [from, to): the checker's
 // own look for a strum the onset detector passed over (in noise, or under distortion that
 // holds the level flat), which it can afford because it knows what is due there. -1 when they
-// rise by less than 6 dB.
+// do not rise by 3 dB and stay there for 20 ms: a distorted strum over the chord before it
+// rises little but holds, a fluctuation of noise does not hold.
 std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t from, std::int64_t to, double rate,
                           const std::vector<ExpectedNote>& expected) {
     const auto hop = std::max<std::int64_t>(1, std::llround(0.0025 * rate));
@@ -75,7 +76,7 @@ std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t 
         }
         envelope.push_back(sum + 1e-12);
     }
-    double bestRise = 4.0;  // 6 dB
+    double bestRise = 2.0;  // 3 dB
     std::int64_t best = -1;
     for (std::size_t k = kBefore; k + kAfter < envelope.size(); ++k) {
         const std::int64_t at = first + static_cast<std::int64_t>(k) * hop;
@@ -83,8 +84,8 @@ std::int64_t steepestRise(const float* samples, std::size_t count, std::int64_t 
         double before = 0;
         for (std::size_t j = k - kBefore; j < k - kGap; ++j) before += envelope[j];
         before /= kBefore - kGap;
-        double after = 0;
-        for (std::size_t j = k; j < k + kAfter; ++j) after = std::max(after, envelope[j]);
+        double after = envelope[k];
+        for (std::size_t j = k; j < k + kAfter; ++j) after = std::min(after, envelope[j]);
         if (after / before > bestRise) {
             bestRise = after / before;
             // The first frame of the rise that stands 3 dB over what came before.
