@@ -15,10 +15,9 @@ import { startPulse } from './pulse.mjs';
 const LESSON = 11;
 const LESSON_EVENTS = 9;
 const TOLERANCE_MS = 20;
-// On a shared two-core machine the browser's sound now and then falls 30 to 80 ms behind
-// partway through a run (the sink's own recording shows the same jump), and the first play of
-// a page can start 100 ms late: about one run in three fails here. Until the page can tell
-// the host when its sound really starts, these runs are reported, not counted.
+// On a busy machine the browser's output stutters by 30 to 200 ms partway through a run (the
+// sink's own recording shows the same jumps), which neither the page nor the host can see in
+// time: those runs fail, so the runs are reported, not counted.
 const BROWSER_SOUND_TODO = 'the browser\'s sound drifts on a busy machine';
 
 const configHome = fs.mkdtempSync(path.join(os.tmpdir(), 'tunewick-config-'));

@@ -102,22 +102,17 @@ TEST(NoteChecker, OffsetIsTheOnsetMinusTheDueTime) {
     }
 }
 
-// A strum the onset detector passed over, over the same chord still ringing (as a distorted
-// guitar holds its level): the checker's own look finds it by its notes' sustained rise, of
-// only about 4 dB for the softer one.
+// A strum the onset detector passed over, about 4 dB over the same chord still ringing (as a
+// distorted guitar holds its level): the checker's own look finds it by its notes' held rise.
 TEST(NoteChecker, WithoutAnOnsetAStrumRisingLittleOverTheChordBeforeIsStillHeard) {
-    NoteChecker checker(kListeningRate);
-    for (double gain : {0.06, 0.1}) {
-        std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
-        addStrum(signal, 0.1, kAMajor, 0.03, 0.12);
-        addStrum(signal, 0.5, kAMajor, 0.03, gain);
-        const auto result = checker.check(signal.data(), signal.size(), static_cast<std::int64_t>(0.5 * kListeningRate),
-                                          expect(kAMajor), {});
-        for (const auto& verdict : result.notes) {
-            EXPECT_TRUE(verdict.heard) << gain << ": " << verdict.midi;
-            EXPECT_GE(verdict.offsetMs, 0.0) << gain;
-            EXPECT_LE(verdict.offsetMs, 50.0) << gain;
-        }
+    std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
+    addStrum(signal, 0.1, kAMajor, 0.03, 0.12);
+    addStrum(signal, 0.5, kAMajor, 0.03, 0.06);
+    const auto result = NoteChecker(kListeningRate).check(signal.data(), signal.size(),
+                                                          static_cast<std::int64_t>(0.5 * kListeningRate), expect(kAMajor), {});
+    for (const auto& verdict : result.notes) {
+        EXPECT_TRUE(verdict.heard) << verdict.midi;
+        EXPECT_NEAR(verdict.offsetMs, 25.0, 25.0) << verdict.midi;
     }
 }
 
