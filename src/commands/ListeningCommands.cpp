@@ -66,7 +66,9 @@ SetMusicLateCommand::SetMusicLateCommand(PracticeSession& session)
 
 Param SetMusicLateCommand::execute(const std::vector<Param>& arguments) {
     const Param& ms = argumentAt(arguments, 0);
-    return Param(ms.type() == Param::Number && session_.setMusicLate(ms.getNumber()));
+    const Param& from = argumentAt(arguments, 1);
+    if (ms.type() != Param::Number || (from.type() != Param::Null && from.type() != Param::Number)) return Param(false);
+    return Param(session_.setMusicLate(ms.getNumber(), from.type() == Param::Number ? from.getNumber() : 0.0));
 }
 
 StopPracticeCommand::StopPracticeCommand(PracticeSession& session)

@@ -57,10 +57,12 @@ private:
     std::function<double()> latencyMs_;
 };
 
-// "setMusicLate"(ms): the page's music began ms later than it planned (negative: earlier), as
-// it measured once its synthesizer started; the events not yet judged move by as much. Answers
-// true; false when no practice runs, the microphone is a file (--input keeps its own clock),
-// or ms is not a number within 1000 ms either way.
+// "setMusicLate"(ms, from = 0): from song time `from` on, the page's music sounds ms later
+// than it planned (negative: earlier), as it measured: from 0, how late its synthesizer began;
+// from a later time, that and each stall of its sound since. The events not yet judged from
+// there on move by as much. Answers true; false when no practice runs, the microphone is a
+// file (--input keeps its own clock), ms is not a number within 10 s either way, from is not a
+// time, or the page has said more of its music than any run needs.
 class SetMusicLateCommand final : public FunctionCommand {
 public:
     explicit SetMusicLateCommand(PracticeSession& session);

@@ -84,7 +84,8 @@ TEST(ListeningCommands, ARefusedListLeavesTheRunningPracticeAloneAndItsMusicMayB
     EXPECT_EQ(late.execute(args({12.5})).toXml(), "<false/>") << "no practice runs";
     ASSERT_EQ(start.execute(args(json::array({kEvents}))).toXml(), "<true/>");
     for (const auto& [given, answer] : std::vector<std::pair<json, bool>>{
-             {{12.5}, true}, {{-1000}, true}, {{1000.5}, false}, {{"12"}, false}, {json::array(), false}}) {
+             {{12.5}, true}, {{-10000}, true}, {{10000.5}, false}, {{"12"}, false}, {json::array(), false},
+             {{40, 2500}, true}, {{40, -1}, false}, {{40, "2500"}, false}}) {
         EXPECT_EQ(late.execute(args(given)).toXml(), answer ? "<true/>" : "<false/>") << given;
     }
     EXPECT_EQ(start.execute(args(json::array({json::array({kEvents[1], kEvents[0]})}))).toXml(), "<false/>");

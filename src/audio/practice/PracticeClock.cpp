@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace tunewick {
 
@@ -12,8 +13,24 @@ std::int64_t PracticeClock::toSamples(double ms) const { return std::llround(ms 
 
 double PracticeClock::toMs(std::int64_t samples) const { return static_cast<double>(samples) * 1000.0 / rate_; }
 
+void PracticeClock::setMusicLate(double ms, double fromMs) {
+    const auto at = std::lower_bound(musicLate_.begin(), musicLate_.end(), fromMs,
+                                     [](const MusicLate& step, double from) { return step.fromMs < from; });
+    if (at != musicLate_.end() && at->fromMs == fromMs) {
+        at->ms = ms;
+    } else {
+        musicLate_.insert(at, {fromMs, ms});
+    }
+}
+
+double PracticeClock::musicLateAt(double timeMs) const {
+    const auto after = std::upper_bound(musicLate_.begin(), musicLate_.end(), timeMs,
+                                        [](double time, const MusicLate& step) { return time < step.fromMs; });
+    return after == musicLate_.begin() ? 0.0 : std::prev(after)->ms;
+}
+
 std::int64_t PracticeClock::dueSample(double timeMs) const {
-    return toSamples(capturedBeforeMs_ + musicLateMs_ + startDelayMs_ + latencyMs_ + timeMs);
+    return toSamples(capturedBeforeMs_ + musicLateAt(timeMs) + startDelayMs_ + latencyMs_ + timeMs);
 }
 
 std::int64_t PracticeClock::closeSample(double timeMs) const {

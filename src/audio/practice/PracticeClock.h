@@ -6,7 +6,8 @@
 // clocks do meanwhile. From a live microphone that first sample was captured some time before
 // or after the call, by as much as a device period or its opening takes, and different every
 // run: due times move by as much (setCapturedBeforeStart), and by how late the page's music
-// began (setMusicLate). The player's measured latency (what the microphone hears comes that
+// sounds (setMusicLate): late by how much its synthesizer began late, and later again from
+// wherever its sound stalled on a busy machine. The player's measured latency (what the microphone hears comes that
 // much after it was played) moves every due time later by as much, which is the same as
 // subtracting it from every heard time.
 //
@@ -17,6 +18,7 @@
 //
 // A plain value: any thread, one owner.
 #include <cstdint>
+#include <vector>
 
 #include "audio/practice/PracticeEvents.h"
 
@@ -34,9 +36,10 @@ public:
     // How long before the call sample 0 was captured, in ms (negative: after); moves every due
     // time later by as much.
     void setCapturedBeforeStart(double ms) { capturedBeforeMs_ = ms; }
-    // How much later than the page planned its music began to sound, in ms (negative:
-    // earlier), as the page measured it; moves every due time later by as much.
-    void setMusicLate(double ms) { musicLateMs_ = ms; }
+    // From song time `fromMs` on, the page's music sounds `ms` later than it planned (negative:
+    // earlier), as the page measured it; the due times from there on move later by as much.
+    // Replaces what was said from the same time; a time before every such step is not moved.
+    void setMusicLate(double ms, double fromMs = 0.0);
     const PracticeOptions& options() const { return options_; }
 
     // The stream sample at which an event of song time `timeMs` is due.
@@ -57,11 +60,18 @@ public:
                std::int64_t analysisSamples) const;
 
 private:
+    struct MusicLate {
+        double fromMs;
+        double ms;
+    };
+
+    double musicLateAt(double timeMs) const;
+
     double rate_;
     double startDelayMs_;
     double latencyMs_;
     double capturedBeforeMs_ = 0.0;
-    double musicLateMs_ = 0.0;
+    std::vector<MusicLate> musicLate_;  // by fromMs, rising
     PracticeOptions options_;
 };
 

@@ -43,7 +43,12 @@ std::int32_t PracticeSession::start(std::vector<PracticeEvent> events, double st
     if (!stream_ || events.empty()) return status::kFail;
     events_ = std::move(events);
     clock_ = PracticeClock(kAnalysisRate, startDelayMs, latencyMs, options);
-    musicLateMs_ = 0.0;
+    {
+        std::lock_guard said(musicLateMutex_);
+        musicLateSaid_.clear();
+    }
+    musicLateNews_ = false;
+    musicLateSteps_ = 0;
     history_.reserve(static_cast<std::size_t>(kAnalysisRate * kReserveSeconds));
     onsets_.reserve(256);
     found_.reserve(64);
@@ -63,12 +68,18 @@ Param PracticeSession::stop() {
     return summary;
 }
 
-bool PracticeSession::setMusicLate(double ms) {
-    if (!std::isfinite(ms) || std::abs(ms) > kMaxMusicLateMs) return false;
+bool PracticeSession::setMusicLate(double ms, double fromMs) {
+    if (!std::isfinite(ms) || std::abs(ms) > kMaxMusicLateMs || !std::isfinite(fromMs) || fromMs < 0.0) return false;
     std::lock_guard control(controlMutex_);
     // A file's time 0 is the call's arrival, whatever the page's music does.
     if (!tap_.running() || !stream_ || !stream_->live()) return false;
-    musicLateMs_.store(ms, std::memory_order_relaxed);
+    if (musicLateSteps_ >= kMaxMusicLateSteps) return false;
+    ++musicLateSteps_;
+    {
+        std::lock_guard said(musicLateMutex_);
+        musicLateSaid_.emplace_back(ms, fromMs);
+    }
+    musicLateNews_.store(true, std::memory_order_release);
     return true;
 }
 
@@ -91,7 +102,11 @@ void PracticeSession::forget() {
 
 void PracticeSession::consume(const float* samples, std::size_t count, bool last) {
     clock_.setCapturedBeforeStart(tap_.capturedBeforeStartMs());  // settles over the first second
-    clock_.setMusicLate(musicLateMs_.load(std::memory_order_relaxed));
+    if (musicLateNews_.exchange(false, std::memory_order_acquire)) {
+        std::lock_guard said(musicLateMutex_);
+        for (const auto& [ms, fromMs] : musicLateSaid_) clock_.setMusicLate(ms, fromMs);
+        musicLateSaid_.clear();
+    }
     history_.insert(history_.end(), samples, samples + count);
     found_.clear();
     detector_.process(samples, count, found_);

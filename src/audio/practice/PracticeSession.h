@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "audio/capture/CaptureDevice.h"
@@ -36,8 +37,11 @@ namespace tunewick {
 class PracticeSession {
 public:
     static constexpr double kAnalysisRate = 22050.0;
-    // The most a page's music may have come early or late: a page further out is broken.
-    static constexpr double kMaxMusicLateMs = 1000.0;
+    // The most a page's music may sound early or late, its stalls included: a page further out
+    // is broken.
+    static constexpr double kMaxMusicLateMs = 10000.0;
+    // What a page may say of its music in one practice: a stall every second of an hour.
+    static constexpr std::size_t kMaxMusicLateSteps = 3600;
 
     PracticeSession(CaptureDeviceFactory openDevice, DialogPoster& poster);
     ~PracticeSession();
@@ -54,12 +58,14 @@ public:
     // Stops: the events whose windows have closed by now are still judged and told. Answers
     // the summary (PracticeScore::summary), or null when no practice ran.
     Param stop();
-    // The page's music began `ms` later than it planned (negative: earlier), as the page
-    // measured once its synthesizer started: the events not yet judged are due as much later.
-    // False, changing nothing, when no practice runs, when the microphone is not live (a file
-    // played as the microphone keeps its own time 0, see above), or when ms is not a number
-    // within kMaxMusicLateMs.
-    bool setMusicLate(double ms);
+    // From song time `fromMs` on, the page's music sounds `ms` later than it planned (negative:
+    // earlier), as the page measured it: from 0, by how late its synthesizer began; from a
+    // later time, by that and every stall of its sound before it. The events not yet judged
+    // from that time on are due as much later (see PracticeClock::setMusicLate). False,
+    // changing nothing, when no practice runs, when the microphone is not live (a file played
+    // as the microphone keeps its own time 0, see above), when ms is not a number within
+    // kMaxMusicLateMs or fromMs not a time, or once kMaxMusicLateSteps have been said.
+    bool setMusicLate(double ms, double fromMs = 0.0);
     void release();
     bool isRunning() const { return tap_.running(); }
 
@@ -76,7 +82,11 @@ private:
     std::shared_ptr<SampleStream> stream_;
     std::mutex controlMutex_;  // start, stop, release
     ListeningTap tap_;
-    std::atomic<double> musicLateMs_{0.0};  // owner's thread -> worker
+    // What the page said of its music, owner's thread -> worker.
+    std::mutex musicLateMutex_;
+    std::vector<std::pair<double, double>> musicLateSaid_;  // {ms, fromMs}, not yet taken by the worker
+    std::atomic<bool> musicLateNews_{false};
+    std::size_t musicLateSteps_ = 0;  // said in this practice; under controlMutex_
 
     // The worker's own while a practice runs; start() and stop() touch them only while no
     // worker runs.

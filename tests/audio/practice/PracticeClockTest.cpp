@@ -1,6 +1,9 @@
 // Song time against the stream's sample clock, and when an event may be decided.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "audio/practice/PracticeClock.h"
 
 namespace tunewick {
@@ -29,6 +32,34 @@ TEST(PracticeClock, SongTimeZeroIsDueAfterTheDelayTheLatencyWhenTheFirstSampleWa
         clock.setMusicLate(c.musicLate);
         EXPECT_EQ(clock.dueSample(c.time), c.due)
             << c.rate << " " << c.delay << " " << c.latency << " " << c.time << " " << c.capturedBefore;
+    }
+}
+
+TEST(PracticeClock, WhereThePageSaysItsMusicStalledOnlyLaterEventsMove) {
+    // 1 sample = 1 ms, nothing else moves the due times.
+    struct Said {
+        double ms, fromMs;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Said> said;
+        std::vector<std::pair<double, std::int64_t>> dueAt;  // song time -> due sample
+    };
+    const Case cases[] = {
+        {"nothing said", {}, {{0, 0}, {2500, 2500}}},
+        {"a late start moves every event", {{10, 0}}, {{0, 10}, {2500, 2510}}},
+        {"a stall moves only what follows it",
+         {{10, 0}, {40, 1000}},
+         {{0, 10}, {999, 1009}, {1000, 1040}, {2500, 2540}}},
+        {"said again from the same time, in any order",
+         {{50, 2000}, {40, 1000}, {10, 0}, {55, 1000}},
+         {{500, 510}, {1000, 1055}, {1999, 2054}, {2000, 2050}}},
+        {"before the first step nothing moves", {{30, 1000}}, {{999, 999}, {1000, 1030}}},
+    };
+    for (const Case& c : cases) {
+        PracticeClock clock(1000, 0, 0, {});
+        for (const Said& s : c.said) clock.setMusicLate(s.ms, s.fromMs);
+        for (const auto& [time, due] : c.dueAt) EXPECT_EQ(clock.dueSample(time), due) << c.what << " at " << time;
     }
 }
 
