@@ -315,6 +315,74 @@
     return start;
   }
 
+  /**
+   * Follows the browser's sound through a run and says when it stalls. On a busy machine the
+   * browser's audio thread can fall behind until its output runs dry, and everything after
+   * then sounds that much later; its audio context's clock stops meanwhile. So the gap between
+   * the page's clock and the context's (performance.now() less currentTime) steps up by each
+   * stall, while a busy page, which merely reads both clocks later, leaves it as it was. The
+   * level is that gap's lower edge over a short window; the slow drift between the two clocks
+   * is followed without a word.
+   *
+   * add(at, contextMs, played): `at` is performance.now(), `contextMs` the context's
+   * currentTime in ms, `played` the ms of music played by then (at the chosen speed) as last
+   * reported. Answers null, or {late, from} once the sound has moved: from `from` ms of music
+   * on it sounds `late` ms later than when the tracker began, in all.
+   */
+  class SoundStalls {
+    constructor({ windowMs = 80, stepMs = 6, driftPerMs = 0.002 } = {}) {
+      Object.assign(this, { windowMs, stepMs, driftPerMs });
+      this.samples = [];
+      this.late = 0;
+      this.level = undefined;
+      this.firstAt = undefined;
+      this.lastAt = undefined;
+      this.rise = null; // {since, played}: when the gap last came to stand a step above the level
+      this.drop = null; // {since, played}: when it last came to stand a step below
+    }
+
+    add(at, contextMs, played) {
+      if (![at, contextMs, played].every(Number.isFinite)) return null;
+      const lag = at - contextMs;
+      const samples = this.samples;
+      samples.push({ at, lag });
+      while (samples.length > 1 && samples[0].at < at - this.windowMs) samples.shift();
+      let low = Infinity;
+      for (const x of samples) low = Math.min(low, x.lag);
+      if (this.level === undefined) this.firstAt = at;
+      const since = this.lastAt === undefined ? 0 : at - this.lastAt;
+      this.lastAt = at;
+      if (this.level === undefined || at - this.firstAt < this.windowMs) {
+        this.level = this.level === undefined ? low : Math.min(this.level, low);
+        return null;
+      }
+      if (lag < this.level + this.stepMs) this.rise = null;
+      else if (this.rise === null) this.rise = { since: at, played };
+      const d = low - this.level;
+      // Either way the change must hold for a whole window of readings: a single late reading
+      // just before a stall, or the first after the page was busy, would otherwise stand for
+      // its level, and a single early one cannot make the sound come early.
+      let from = null;
+      if (d >= this.stepMs) {
+        const covered = samples.length >= 3 && at - samples[0].at >= this.windowMs / 2;
+        if (covered && at - this.rise.since >= this.windowMs) from = this.rise.played;
+      } else if (d <= -this.stepMs) {
+        if (this.drop === null) this.drop = { since: at, played };
+        if (at - this.drop.since >= this.windowMs) from = this.drop.played;
+      } else {
+        this.drop = null;
+        const most = this.driftPerMs * since;
+        this.level += Math.max(-most, Math.min(most, d));
+      }
+      if (from === null) return null;
+      this.late += d;
+      this.level = low;
+      this.rise = null;
+      this.drop = null;
+      return { late: Math.round(this.late * 10) / 10, from: Math.max(0, Math.round(from * 10) / 10) };
+    }
+  }
+
   return {
     MAX_EVENTS,
     clampSpeed,
@@ -329,5 +397,6 @@
     calibrationLatency,
     synthStartAt,
     musicStartedAt,
+    SoundStalls,
   };
 });

@@ -23,6 +23,11 @@
   // music really began (they settle within about 100 ms); the host hears of it before the
   // first note's window closes.
   const MUSIC_MEASURE_MS = 150;
+  // How often the sound's clock is read between the synthesizer's position reports: a stall
+  // brings no reports, and the host should hear of it before the next note's window closes.
+  const STALL_LOOK_MS = 20;
+  // The least time between two calls telling the host of a stall that is still growing.
+  const STALL_TELL_MS = 30;
   // See atSettings.player.bufferTimeInMilliseconds below.
   const SYNTH_BUFFER_MS = 1500;
   // The longest the silent first play may take to make a sound before a run goes on anyway.
@@ -198,7 +203,11 @@
   });
 
   api.playerPositionChanged.on((event) => {
-    if (run && run.reports) run.reports.push({ at: performance.now(), played: event.currentTime - run.musicFrom });
+    if (run && Number.isFinite(run.musicFrom) && run.stalls) {
+      run.played = event.currentTime - run.musicFrom;
+      if (run.reports) run.reports.push({ at: performance.now(), played: run.played });
+      followSound(run);
+    }
     document.body.dataset.tick = String(event.currentTick);
   });
 
@@ -540,14 +549,18 @@
     warming = false;
   }
 
+  // The synthesizer's own audio context, or null where alphaTab plays without one.
+  function synthContext() {
+    try {
+      return (api.player && api.player.output && api.player.output.context) || null;
+    } catch (e) {
+      return null;
+    }
+  }
+
   function outputLatency() {
     // The synthesizer's own audio context knows best; a probe of the same device otherwise.
-    let context = null;
-    try {
-      context = api.player && api.player.output && api.player.output.context;
-    } catch (e) {
-      context = null;
-    }
+    let context = synthContext();
     if (!context && window.AudioContext) {
       outputLatency.probe = outputLatency.probe || new AudioContext({ latencyHint: 'interactive' });
       context = outputLatency.probe;
@@ -633,6 +646,9 @@
       timers: [],
       windows: judgeOptions,
       latency: Number(s.latency) || 0,
+      stallLate: 0, // how much later than its start the sound plays now, in ms
+      untold: new Map(), // stalls the host has not heard of: music ms -> late ms
+      toldAt: -Infinity,
     };
     run = r;
     document.body.dataset.run = 'starting';
@@ -658,13 +674,17 @@
       if (run === r) {
         r.musicFrom = api.timePosition;
         r.reports = Number.isFinite(r.musicFrom) ? [] : null;
+        r.played = 0;
+        r.context = synthContext();
+        r.stalls = new PA.SoundStalls();
         api.play();
         document.body.dataset.run = 'playing';
         r.timers.push(setTimeout(() => tellMusicStart(r, startAt), MUSIC_MEASURE_MS));
+        r.timers.push(setInterval(() => run === r && followSound(r), STALL_LOOK_MS));
       }
     }, Math.max(0, startAt - performance.now())));
-    const endIn = START_DELAY_MS + built.durationMs + r.windows.lateWindow + END_GRACE_MS;
-    r.timers.push(setTimeout(() => run === r && finishRun(), Math.max(0, sentAt + endIn - performance.now())));
+    r.endAt = sentAt + START_DELAY_MS + built.durationMs + r.windows.lateWindow + END_GRACE_MS;
+    scheduleEnd(r);
     showCountdown(sentAt + START_DELAY_MS);
     if (!r.calibration) {
       scoreLine.textContent = 'Score: 0 / 0 hits';
@@ -679,10 +699,47 @@
     if (run !== r || !r.reports) return;
     const began = PA.musicStartedAt(r.reports);
     r.reports = null;
-    if (!Number.isFinite(began)) return;
-    const late = Math.round((began - startAt) * 10) / 10;
-    document.body.dataset.musicLate = String(late);
-    if (Math.abs(late) >= 1) Promise.resolve(Tunewick.call('setMusicLate', late)).catch(() => {});
+    r.startLate = Number.isFinite(began) ? Math.round((began - startAt) * 10) / 10 : 0;
+    document.body.dataset.musicLate = String(r.startLate);
+    if (Math.abs(r.startLate) >= 1) Promise.resolve(Tunewick.call('setMusicLate', r.startLate)).catch(() => {});
+    tellMusicLate(r);
+  }
+
+  // A stall of the browser's sound makes everything after it sound later (see
+  // PlayAlong.SoundStalls): the host moves its due times from there on, and the run ends later.
+  function followSound(r) {
+    if (!r.context || !r.stalls) return;
+    const moved = r.stalls.add(performance.now(), r.context.currentTime * 1000, r.played);
+    if (!moved) return;
+    r.stallLate = moved.late;
+    r.untold.set(moved.from, moved.late);
+    document.body.dataset.soundStalls = String(moved.late);
+    tellMusicLate(r);
+  }
+
+  // Tells the host what it has not heard of the stalls, once the start is known, and at most
+  // every STALL_TELL_MS while a stall grows.
+  function tellMusicLate(r) {
+    if (run !== r || r.startLate === undefined || r.telling || !r.untold.size) return;
+    r.telling = setTimeout(() => {
+      r.telling = null;
+      if (run !== r) return;
+      r.toldAt = performance.now();
+      for (const [from, late] of r.untold) {
+        Promise.resolve(Tunewick.call('setMusicLate', r.startLate + late, from)).catch(() => {});
+      }
+      r.untold.clear();
+      scheduleEnd(r);
+    }, Math.max(0, r.toldAt + STALL_TELL_MS - performance.now()));
+    r.timers.push(r.telling);
+  }
+
+  // The run ends once its last window has closed and its verdict come, as late as its music.
+  function scheduleEnd(r) {
+    clearTimeout(r.ending);
+    const late = Math.max(0, (r.startLate || 0) + r.stallLate);
+    r.ending = setTimeout(() => run === r && finishRun(), Math.max(0, r.endAt + late - performance.now()));
+    r.timers.push(r.ending);
   }
 
   function restoreAfterRun(r) {
