@@ -15,6 +15,8 @@ constexpr double kMatchCents = 40.0;
 constexpr double kHeardDb = -38.0;
 // An unexpected note is named only when its fundamental is this close to the strongest expected one.
 constexpr double kExtraDb = -12.0;
+// A note a semitone or two from an expected one, where a wrong fret lands, is named down to here.
+constexpr double kNeighbourDb = -24.0;
 constexpr int kMaxHarmonic = 8;
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
@@ -161,6 +163,11 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     double strongest = 0;
     for (const auto& note : expected) strongest = std::max(strongest, peakNear(peaks, midiFrequency(note.midi)));
     const double extraThreshold = strongest * std::pow(10.0, kExtraDb / 20.0);
+    // When the notes asked for are faint or gone, the spectrum's loudest peak sets the level.
+    double loudest = 0;
+    for (const auto& peak : peaks) loudest = std::max(loudest, peak.amplitude);
+    const double neighbourThreshold =
+        std::max(strongest, loudest * std::pow(10.0, kExtraDb / 20.0)) * std::pow(10.0, kNeighbourDb / 20.0);
     for (const auto& note : heard) {
         if (peakNear(peaks, midiFrequency(note.midi)) < extraThreshold) continue;
         bool explained = false;
@@ -169,6 +176,34 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
             if (result.notes[j].heard && isHarmonicOf(note.midi, expected[j].midi)) explained = true;
         }
         if (!explained) result.extra.push_back(note.midi);
+    }
+    // A wrong fret sounds a semitone or two from the note asked for, where the analyzer may
+    // have merged it with a neighbour or explained it away: knowing what was asked, look there.
+    // It may be softer than any other unexpected note must be, but it must show its own
+    // second partial as clearly (a body resonance has none).
+    const auto explainedNear = [&](int midi) {
+        for (int extra : result.extra) {
+            if (extra == midi || isHarmonicOf(midi, extra)) return true;
+        }
+        for (const auto& note : heard) {
+            if (isHarmonicOf(midi, note.midi)) return true;
+        }
+        for (std::size_t j = 0; j < expected.size(); ++j) {
+            if (expected[j].midi == midi) return true;
+            if (result.notes[j].heard && isHarmonicOf(midi, expected[j].midi)) return true;
+        }
+        return false;
+    };
+    // Only beside a strum that was heard: in noise, peaks stand everywhere.
+    const bool anyHeard = std::any_of(result.notes.begin(), result.notes.end(), [](const auto& n) { return n.heard; });
+    for (std::size_t i = 0; anyHeard && i < expected.size(); ++i) {
+        for (int step : {-2, -1, 1, 2}) {
+            const int midi = expected[i].midi + step;
+            if (explainedNear(midi)) continue;
+            if (peakNear(peaks, midiFrequency(midi)) < neighbourThreshold) continue;
+            if (peakNear(peaks, 2.0 * midiFrequency(midi)) < neighbourThreshold) continue;
+            result.extra.push_back(midi);
+        }
     }
     std::sort(result.extra.begin(), result.extra.end());
     return result;
