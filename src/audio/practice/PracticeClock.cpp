@@ -46,7 +46,7 @@ bool PracticeClock::ready(double timeMs, std::int64_t available, std::int64_t re
     const std::int64_t close = closeSample(timeMs);
     if (available >= close + toSamples(kMaxWaitMs)) return true;
     if (available < close + std::max<std::int64_t>(reportDelay, 0)) return false;
-    return latestOnset < 0 || available >= latestOnset + analysisSamples;
+    return latestOnset >= 0 && available >= latestOnset + analysisSamples;
 }
 
 }  // namespace tunewick

@@ -14,7 +14,8 @@
 // It also says when an event can be decided: once its late window has closed and the onset
 // detector has had time to report onsets in it, as soon as the notes after the latest such
 // onset have been heard, and at the latest `maxWait` after the window closed, so that a
-// verdict comes in good time even when the analysis would like more.
+// verdict comes in good time even when the analysis would like more. With nothing heard it
+// waits that long too: the page may yet say that its sound stalled and the event is due later.
 //
 // A plain value: any thread, one owner.
 #include <cstdint>

@@ -83,7 +83,8 @@ TEST(PracticeClock, AnEventIsDecidedOnceItsNotesAreHeardAndNeverLaterThanTheLong
     const Case cases[] = {
         {"window still open", 1149, -1, false},
         {"closed, onsets not all reported", 1179, -1, false},
-        {"closed and reported, nothing heard", 1180, -1, true},
+        {"closed and reported, nothing heard yet", 1180, -1, false},
+        {"nothing heard by the longest wait", 1325, -1, true},
         {"an early onset heard whole", 1180, 950, true},
         {"an onset on time still sounding", 1180, 1000, false},
         {"that onset heard whole", 1200, 1000, true},
