@@ -273,8 +273,9 @@
 
   /**
    * The latency from a calibration run's verdicts: the latency the host already allowed for
-   * (`allowed`, ms) plus the median offset of the clicks that were heard; null when fewer than
-   * half of them were.
+   * (`allowed`, ms) plus the median offset of the clicks that were heard, within -100..500;
+   * null when fewer than half of them were. Below zero when the browser's reported output
+   * latency, which the page already allows for, overstates the truth.
    */
   function calibrationLatency(verdicts, count, allowed) {
     const offsets = verdicts
@@ -285,7 +286,7 @@
     const mid = offsets.length >> 1;
     const median = offsets.length % 2 ? offsets[mid] : (offsets[mid - 1] + offsets[mid]) / 2;
     const base = Number.isFinite(allowed) ? allowed : 0;
-    return Math.max(0, Math.min(500, Math.round(base + median)));
+    return Math.max(-100, Math.min(500, Math.round(base + median)));
   }
 
   /**

@@ -108,9 +108,11 @@ test('calibration takes the median heard offset and the synth starts early by th
   const heard = [40, 42, 38, 200, 41, 39, 43, 40].map((offset) => ({ verdict: 'late', offset }));
   assert.equal(P.calibrationLatency(heard, 8), 41); // (40 + 41) / 2, rounded; the stray 200 does not count
   assert.equal(P.calibrationLatency([{ verdict: 'missed', offset: null }, { verdict: 'hit', offset: 5 }], 8), null);
-  assert.equal(P.calibrationLatency([-30, -20, -25, -40].map((offset) => ({ verdict: 'early', offset })), 4), 0);
-  // What the host already took off is added back; the sum stays within 0..500.
-  assert.equal(P.calibrationLatency([-30, -20, -25, -40].map((offset) => ({ verdict: 'early', offset })), 4, 100), 73);
+  const early = [-30, -20, -25, -40].map((offset) => ({ verdict: 'early', offset }));
+  assert.equal(P.calibrationLatency(early, 4), -27); // -27.5: the browser's report overstated its output latency
+  // What the host already took off is added back; the sum stays within -100..500.
+  assert.equal(P.calibrationLatency(early, 4, 100), 73);
+  assert.equal(P.calibrationLatency(early, 4, -90), -100);
   assert.equal(P.calibrationLatency(heard, 8, 480), 500);
   assert.equal(P.synthStartAt(1000, 2000, 0.025, 10), 2965);
   assert.equal(P.synthStartAt(1000, 2000, undefined, -5), 3000);
