@@ -177,8 +177,10 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         }
         if (!explained) result.extra.push_back(note.midi);
     }
-    // A wrong fret sounds a semitone or two from the note asked for, where the analyzer may
-    // have merged it with a neighbour or explained it away: knowing what was asked, look there.
+    // A wrong fret sounds a semitone or two from the note asked for, which then is missing, and
+    // the analyzer may have merged it with a neighbour or explained it away: knowing what was
+    // asked, look there. Beside a note that sounds, a peak there is more likely its neighbour's
+    // than a wrong string's.
     // It may be softer than any other unexpected note must be, but it must show its own
     // second partial as clearly (a body resonance has none).
     const auto explainedNear = [&](int midi) {
@@ -197,6 +199,7 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     // Only beside a strum that was heard: in noise, peaks stand everywhere.
     const bool anyHeard = std::any_of(result.notes.begin(), result.notes.end(), [](const auto& n) { return n.heard; });
     for (std::size_t i = 0; anyHeard && i < expected.size(); ++i) {
+        if (result.notes[i].heard) continue;
         for (int step : {-2, -1, 1, 2}) {
             const int midi = expected[i].midi + step;
             if (explainedNear(midi)) continue;
