@@ -168,14 +168,17 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     for (const auto& peak : peaks) loudest = std::max(loudest, peak.amplitude);
     const double neighbourThreshold =
         std::max(strongest, loudest * std::pow(10.0, kExtraDb / 20.0)) * std::pow(10.0, kNeighbourDb / 20.0);
+    // Expected, or a partial of an expected note that sounds.
+    const auto expectedExplains = [&](int midi) {
+        for (std::size_t j = 0; j < expected.size(); ++j) {
+            if (expected[j].midi == midi) return true;
+            if (result.notes[j].heard && isHarmonicOf(midi, expected[j].midi)) return true;
+        }
+        return false;
+    };
     for (const auto& note : heard) {
         if (peakNear(peaks, midiFrequency(note.midi)) < extraThreshold) continue;
-        bool explained = false;
-        for (std::size_t j = 0; j < expected.size(); ++j) {
-            if (expected[j].midi == note.midi) explained = true;
-            if (result.notes[j].heard && isHarmonicOf(note.midi, expected[j].midi)) explained = true;
-        }
-        if (!explained) result.extra.push_back(note.midi);
+        if (!expectedExplains(note.midi)) result.extra.push_back(note.midi);
     }
     // A wrong fret sounds a semitone or two from the note asked for, which then is missing, and
     // the analyzer may have merged it with a neighbour or explained it away: knowing what was
@@ -190,11 +193,7 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         for (const auto& note : heard) {
             if (isHarmonicOf(midi, note.midi)) return true;
         }
-        for (std::size_t j = 0; j < expected.size(); ++j) {
-            if (expected[j].midi == midi) return true;
-            if (result.notes[j].heard && isHarmonicOf(midi, expected[j].midi)) return true;
-        }
-        return false;
+        return expectedExplains(midi);
     };
     // Only beside a strum that was heard: in noise, peaks stand everywhere.
     const bool anyHeard = std::any_of(result.notes.begin(), result.notes.end(), [](const auto& n) { return n.heard; });

@@ -29,6 +29,8 @@ struct FaultCase {
     std::vector<int> played;
     std::vector<int> missing;  // expected notes that must read missing
     std::vector<int> extra;
+    // D4 (62) added 20 ms in: picked 18 dB softer, or as a pure tone as high (a body resonance).
+    enum { kNone, kSoftPluck, kHum } d4 = kNone;
 };
 
 TEST(NoteChecker, CatchesMutedAndWrongStringsAndNamesTheWrongNote) {
@@ -38,11 +40,20 @@ TEST(NoteChecker, CatchesMutedAndWrongStringsAndNamesTheWrongNote) {
         {"D string muted", {45, 57, 61, 64}, {52}, {}},
         {"B string a fret high", {45, 52, 57, 62, 64}, {61}, {62}},
         {"low E rings too", {40, 45, 52, 57, 61, 64}, {}, {40}},
+        // Under the level any unexpected note must reach, still named beside the note it replaced.
+        {"B string a fret high, picked softly", {45, 52, 57, 64}, {61}, {62}, FaultCase::kSoftPluck},
+        {"B string muted, a hum as soft where D4 would be", {45, 52, 57, 64}, {61}, {}, FaultCase::kHum},
     };
     NoteChecker checker(kListeningRate);
     for (const auto& c : cases) {
         std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
         addStrum(signal, 0.5, c.played);
+        if (c.d4 == FaultCase::kSoftPluck) addPluck(signal, 0.52, 62, 0.12 * std::pow(10.0, -18.0 / 20.0));
+        // A pluck's fundamental is a third of its gain and fading: this tone stands as high.
+        for (std::size_t i = static_cast<std::size_t>(0.52 * kListeningRate); c.d4 == FaultCase::kHum && i < signal.size(); ++i) {
+            signal[i] += static_cast<float>(0.12 * std::pow(10.0, -30.0 / 20.0) *
+                                            std::sin(2.0 * std::numbers::pi * midiFrequency(62) * i / kListeningRate));
+        }
         const auto onsets = detectOnsets(signal.data(), signal.size(), kListeningRate);
         const auto due = static_cast<std::int64_t>(0.5 * kListeningRate);
         const EventCheck result = checker.check(signal.data(), signal.size(), due, expect(kAMajor), onsets);
@@ -70,37 +81,6 @@ TEST(NoteChecker, AWrongNoteSharingNoPartialWithTheOneAskedIsNamed) {
     ASSERT_EQ(result.notes.size(), 1u);
     EXPECT_FALSE(result.notes[0].heard);
     EXPECT_EQ(result.extra, std::vector<int>{57});
-}
-
-// A wrong fret picked softly, under the level any unexpected note must reach, is still named
-// next to the note it replaced; a hum as soft there (a body resonance, no partials) is not.
-TEST(NoteChecker, ASoftWrongFretBesideTheNoteAskedIsNamedButALoneHumIsNot) {
-    struct Case {
-        const char* name;
-        bool string;  // a plucked B string a fret high, else a pure tone at its pitch
-        std::vector<int> extra;
-    };
-    const std::vector<int> rest{45, 52, 57, 64};
-    for (const Case& c : {Case{"a fret high, picked 18 dB softer", true, {62}}, Case{"a hum as soft", false, {}}}) {
-        std::vector<float> signal(static_cast<std::size_t>(2.0 * kListeningRate), 0.0f);
-        addStrum(signal, 0.5, rest);
-        if (c.string) {
-            addPluck(signal, 0.52, 62, 0.12 * std::pow(10.0, -18.0 / 20.0));
-        } else {
-            // A pluck's fundamental is a third of its gain and fading: this stands as high.
-            const double gain = 0.12 * std::pow(10.0, -30.0 / 20.0);
-            for (std::size_t i = static_cast<std::size_t>(0.52 * kListeningRate); i < signal.size(); ++i) {
-                signal[i] += static_cast<float>(gain * std::sin(2.0 * std::numbers::pi * midiFrequency(62) * i / kListeningRate));
-            }
-        }
-        NoteChecker checker(kListeningRate);
-        const auto onsets = detectOnsets(signal.data(), signal.size(), kListeningRate);
-        const EventCheck result = checker.check(signal.data(), signal.size(),
-                                                static_cast<std::int64_t>(0.5 * kListeningRate), expect(kAMajor), onsets);
-        ASSERT_EQ(result.notes.size(), kAMajor.size()) << c.name;
-        EXPECT_FALSE(result.notes[3].heard) << c.name << ": the C#4 asked for";
-        EXPECT_EQ(result.extra, c.extra) << c.name;
-    }
 }
 
 TEST(NoteChecker, AnOctaveMaskedByASoundingLowerNoteIsNeverCalledMissingWhenItSounds) {
