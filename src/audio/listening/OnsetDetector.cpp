@@ -46,6 +46,11 @@ constexpr double kFineWindowSeconds = 0.0116;
 constexpr double kFineHopSeconds = 0.00145;
 constexpr double kSearchBeforeWindowSeconds = 0.040;
 constexpr double kEarliestShare = 0.5;
+// Only the bins that rise this far (12 dB) over their level before the detecting window carry the
+// placement: in noise, the ripple of every other bin would bury a soft first string.
+constexpr float kRiseOverBefore = 4.0f;
+constexpr std::size_t kFewestBeforeSpectra = 4;  // fewer give no level to rise over
+constexpr std::size_t kFewestRisingBins = 3;
 constexpr double kStringGapSeconds = 0.025;  // the most between two strings of a strum that links them
 
 std::size_t nextPowerOfTwo(std::size_t n) {
@@ -137,7 +142,8 @@ struct OnsetDetector::State {
     float absoluteFloor = 1.0f, fineAbsoluteFloor = 1.0f;  // a Hann-windowed partial at -80 dBFS
     std::size_t startFrames = 0;  // frames before onsets are judged: the stream's start is none
     std::vector<std::vector<float>> fineFiltered;  // ring of fineDiff + 1 spectra
-    std::vector<float> fineRaw;
+    std::vector<std::vector<float>> fineSpectra;  // the stretch's short spectra, + each one's loudest
+    std::vector<unsigned char> fineRising;  // per bin: whether it carries the placement
     std::vector<float> fineFlux, fineSorted;
     std::size_t fineFirstBin = 1;
 
@@ -222,9 +228,10 @@ OnsetDetector::State::State(double sampleRate)
     backgroundFall = static_cast<float>(1.0 - std::exp(-static_cast<double>(hop) / (kBackgroundFallSeconds * rate)));
     fineFirstBin = std::max<std::size_t>(1, static_cast<std::size_t>(kLowestHz * static_cast<double>(fineWindow) / rate));
     fineFiltered.assign(fineDiff + 1, std::vector<float>(fineWindow / 2 + 1, 0.0f));
-    fineRaw.resize(fineWindow / 2);
     fineFlux.resize((window + searchBefore) / fineHop + 2);
-    fineSorted.resize(fineFlux.size());
+    fineSpectra.assign(fineFlux.size() + fineDiff, std::vector<float>(fineWindow / 2 + 1, 0.0f));  // + the loudest
+    fineRising.assign(fineWindow / 2, 1);
+    fineSorted.resize(fineSpectra.size());
 }
 
 void OnsetDetector::State::clear() {
@@ -328,34 +335,60 @@ std::int64_t OnsetDetector::State::place(std::int64_t frame) {
     const std::int64_t lead = static_cast<std::int64_t>(fineWindow / 4);
     // Fine frame m ends at begin + lead + m * fineHop; the first fineDiff only serve as references.
     const std::int64_t first = begin + lead - static_cast<std::int64_t>(fineDiff) * hopI;
-    std::size_t count = 0;
-    for (std::int64_t m = 0;; ++m) {
+    // First every short spectrum of the stretch; then each bin's level before the onset (the
+    // median of the spectra that end before the detecting frame's window begins: steady noise,
+    // or a note still ringing) and whether the bin rose well over it afterwards.
+    std::size_t spectra = 0;
+    for (std::int64_t m = 0; spectra < fineSpectra.size(); ++m) {
         const std::int64_t frameEnd = first + m * hopI;
-        if (frameEnd > end || count >= fineFlux.size()) break;
+        if (frameEnd > end) break;
         for (std::size_t i = 0; i < fineWindow; ++i) {
             spectrum[i] = {sampleAt(frameEnd - static_cast<std::int64_t>(fineWindow - i)) * fineHann[i], 0.0f};
         }
         fineFft.transform(spectrum);  // spectrum holds at least fineWindow values
+        auto& raw = fineSpectra[spectra++];
         float loudest = 0.0f;
         for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
-            fineRaw[k] = kScale * std::abs(spectrum[k]);
-            loudest = std::max(loudest, fineRaw[k]);
+            raw[k] = kScale * std::abs(spectrum[k]);
+            loudest = std::max(loudest, raw[k]);
         }
-        const auto slot = static_cast<std::size_t>(m) % fineFiltered.size();
-        if (m >= static_cast<std::int64_t>(fineDiff)) {
-            const auto& reference = fineFiltered[static_cast<std::size_t>(m + 1) % fineFiltered.size()];
+        raw.back() = loudest;
+    }
+    const std::int64_t windowStart = end - static_cast<std::int64_t>(window);
+    std::size_t quiet = 0;
+    while (quiet < spectra && first + static_cast<std::int64_t>(quiet) * hopI <= windowStart) ++quiet;
+    std::size_t rising = 0;
+    for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
+        fineRising[k] = 1;
+        if (quiet < kFewestBeforeSpectra) continue;
+        for (std::size_t m = 0; m < quiet; ++m) fineSorted[m] = fineSpectra[m][k];
+        auto middle = fineSorted.begin() + static_cast<std::ptrdiff_t>(quiet / 2);
+        std::nth_element(fineSorted.begin(), middle, fineSorted.begin() + static_cast<std::ptrdiff_t>(quiet));
+        float after = 0.0f;
+        for (std::size_t m = quiet; m < spectra; ++m) after = std::max(after, fineSpectra[m][k]);
+        fineRising[k] = after > kRiseOverBefore * *middle ? 1 : 0;
+        rising += fineRising[k];
+    }
+    if (quiet >= kFewestBeforeSpectra && rising < kFewestRisingBins) std::fill(fineRising.begin(), fineRising.end(), 1);
+    std::size_t count = 0;
+    for (std::size_t m = 0; m < spectra; ++m) {
+        const auto& raw = fineSpectra[m];
+        const float loudest = raw.back();
+        const auto slot = m % fineFiltered.size();
+        if (m >= fineDiff) {
+            const auto& reference = fineFiltered[(m + 1) % fineFiltered.size()];
             const float floor = fineAbsoluteFloor + kRelativeFloor * std::max(loudest, reference.back());
             float total = 0.0f;
             for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
-                if (fineRaw[k] > reference[k]) total += std::log10((floor + fineRaw[k]) / (floor + reference[k]));
+                if (fineRising[k] && raw[k] > reference[k]) total += std::log10((floor + raw[k]) / (floor + reference[k]));
             }
             fineFlux[count++] = total;
         }
         auto& store = fineFiltered[slot];
         for (std::size_t k = fineFirstBin; k < fineWindow / 2; ++k) {
-            float m3 = fineRaw[k];
-            if (k > fineFirstBin) m3 = std::max(m3, fineRaw[k - 1]);
-            if (k + 1 < fineWindow / 2) m3 = std::max(m3, fineRaw[k + 1]);
+            float m3 = raw[k];
+            if (k > fineFirstBin) m3 = std::max(m3, raw[k - 1]);
+            if (k + 1 < fineWindow / 2) m3 = std::max(m3, raw[k + 1]);
             store[k] = m3;
         }
         store.back() = loudest;

@@ -6,7 +6,9 @@
 // maximum filter across neighbouring bins a few frames back (a vibrato, bend or slide moves
 // energy to a neighbour and so adds no flux), an adaptive threshold over the recent flux, and
 // a minimum gap between onsets (a strum of up to 80 ms is one onset). A detected onset is then
-// placed to a couple of milliseconds by the energy rise of its first string in the raw signal.
+// placed to a couple of milliseconds by the energy rise of its first string in the raw signal,
+// counted only in the frequencies that rose well over what sounded before (in noise, the others'
+// ripple would bury a soft first string).
 //
 // Owned by one consumer (the chord listener's worker, a test, the analyze tool); every call
 // belongs to that consumer's thread. process() allocates nothing once `found` has capacity.

@@ -1,5 +1,5 @@
 // The onset detector on synthetic guitar sounds whose onsets are known to the sample: plucks,
-// strums, repeated notes, vibrato, bends, long decays, silence and noise.
+// strums, repeated notes, vibrato, bends, long decays, strums in noise, silence and noise.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -63,6 +63,13 @@ void addStrum(std::vector<float>& out, double start, const std::vector<double>& 
     }
 }
 
+// Steady white noise of the given RMS over the whole signal.
+void addNoise(std::vector<float>& out, double rms, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> gauss(0.0, rms);
+    for (auto& x : out) x += static_cast<float>(gauss(random));
+}
+
 const std::vector<double> kGMajorDown{43, 47, 50, 55, 59, 67};
 const std::vector<double> kCMajorUp{64, 60, 55, 52, 48};
 
@@ -87,6 +94,16 @@ std::vector<Case> cases() {
              addStrum(s, 0.50, kGMajorDown, 0.020, 23);
              addStrum(s, 0.90, kCMajorUp, 0.040, 29);
          }, {0.50, 0.90}},
+        {"a soft low E, then the rest of an E major strum, in noise 14 dB under it", [](auto& s) {
+             addPluck(s, 0.50, 40, 0.05, 1.5, 50);
+             addStrum(s, 0.52, {47, 52, 56, 59, 64}, 0.040, 51);
+             addNoise(s, 0.025, 52);
+         }, {0.50}},
+        {"the same with other noise", [](auto& s) {
+             addPluck(s, 0.50, 40, 0.05, 1.5, 56);
+             addStrum(s, 0.52, {47, 52, 56, 59, 64}, 0.040, 57);
+             addNoise(s, 0.025, 58);
+         }, {0.50}},
         {"a pluck with a 6 Hz vibrato of 40 cents", [](auto& s) {
              addPluck(s, 0.50, 57, 0.4, 2.0, 31, [](double t) { return 0.4 * std::sin(2.0 * std::numbers::pi * 6.0 * t); });
          }, {0.50}},
