@@ -34,6 +34,15 @@ constexpr double kPostMaxSeconds = 0.009;    // ... and of this much after (the 
 constexpr double kPreAverageSeconds = 0.100; // the adaptive threshold's memory
 constexpr double kThresholdDelta = 1.0;      // flux above the recent average that counts
 constexpr double kThresholdRatio = 2.0;      // the recent average's weight in the threshold
+// A second detection function compares each frame with one twice as far back: a slow attack (an
+// overdriven patch speaks over some 20 ms) adds its whole rise to one frame of it. It finds only
+// what the first passes over, a few milliseconds later, so it asks a higher threshold.
+constexpr double kSlowThresholdRatio = 2.3;
+// The previous onset's own attack, from this long before its peak to this long after, is left
+// out of the recent average: a note 100 ms after another is judged against the flux between
+// them, not against the other's attack.
+constexpr double kOwnAttackBeforeSeconds = 0.010;
+constexpr double kOwnAttackAfterSeconds = 0.030;
 constexpr double kMinimumGapSeconds = 0.090; // a strum of up to 80 ms is one onset
 // A peak of flux while the sound as a whole fades (a note cut short spreads a little energy into
 // empty bands) is no onset: the look-ahead's last frame must keep this share of the magnitude of
@@ -121,7 +130,7 @@ struct OnsetDetector::State {
 
     double rate;
     std::size_t hop, window, fineHop, fineWindow, fineDiff;
-    std::size_t diffFrames, preMax, postMax, preAverage, gapFrames;
+    std::size_t diffFrames, preMax, postMax, preAverage, gapFrames, ownAttackBefore, ownAttackAfter;
     std::size_t searchBefore;
     Fft fft, fineFft;
     std::vector<float> hann, fineHann;
@@ -129,8 +138,9 @@ struct OnsetDetector::State {
     // Input history: a power-of-two ring addressed by absolute sample index.
     std::vector<float> history;
     std::size_t historyMask;
-    // The last diffFrames + 1 max-filtered log spectra, and the flux of recent frames.
+    // The last 2 diffFrames + 1 max-filtered log spectra, and the two fluxes of recent frames.
     std::vector<std::vector<float>> filtered;
+    std::vector<float> slowFlux;  // against the frame 2 diffFrames back, same ring as flux
     std::vector<float> flux;  // ring of fluxRing entries, by frame index
     std::vector<float> levels;  // the sum of the band magnitudes, same ring
     std::size_t fluxRing;
@@ -155,8 +165,9 @@ struct OnsetDetector::State {
 
     void clear();
     void computeFrame();
-    float fluxAt(std::int64_t frame) const { return flux[static_cast<std::size_t>(frame) % fluxRing]; }
     void decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found);
+    bool peaks(const std::vector<float>& ring, std::size_t back, double ratio, std::int64_t frame,
+               std::int64_t lastAvailable) const;
     std::int64_t place(std::int64_t frame);
     float sampleAt(std::int64_t index) const {
         return index < 0 ? 0.0f : history[static_cast<std::size_t>(index) & historyMask];
@@ -172,13 +183,16 @@ OnsetDetector::State::State(double sampleRate)
       fft(nearestPowerOfTwo(samplesOf(kWindowSeconds, sampleRate))),
       fineFft(nextPowerOfTwo(samplesOf(kFineWindowSeconds, sampleRate))) {
     fineDiff = std::max<std::size_t>(1, (fineWindow / 4 + fineHop / 2) / fineHop);
-    // Compare with the frame where the window's overlap with this one falls to half.
+    // Compare with the frame where the window's overlap with this one falls to half, and (the
+    // slow flux) with the frame twice as far back.
     diffFrames = std::max<std::size_t>(1, (window / 4 + hop / 2) / hop);
     preMax = samplesOf(kPreMaxSeconds, rate) / hop;
     postMax = std::max<std::size_t>(1, samplesOf(kPostMaxSeconds, rate) / hop);
     preAverage = std::max<std::size_t>(1, samplesOf(kPreAverageSeconds, rate) / hop);
     gapFrames = samplesOf(kMinimumGapSeconds, rate) / hop;
-    startFrames = (window + diffFrames * hop) / hop + preAverage;
+    ownAttackBefore = samplesOf(kOwnAttackBeforeSeconds, rate) / hop;
+    ownAttackAfter = samplesOf(kOwnAttackAfterSeconds, rate) / hop;
+    startFrames = (window + 2 * diffFrames * hop) / hop + preAverage;
     absoluteFloor = static_cast<float>(kScale * std::pow(10.0, kAbsoluteFloorDbfs / 20.0) * static_cast<double>(window) / 4.0);
     fineAbsoluteFloor = static_cast<float>(kScale * std::pow(10.0, kAbsoluteFloorDbfs / 20.0) * static_cast<double>(fineWindow) / 4.0);
     searchBefore = samplesOf(kSearchBeforeWindowSeconds, rate);
@@ -217,9 +231,10 @@ OnsetDetector::State::State(double sampleRate)
     std::size_t needed = window + searchBefore + (postMax + 2) * hop + fineWindow + (fineDiff + 2) * fineHop;
     history.assign(nextPowerOfTwo(needed), 0.0f);
     historyMask = history.size() - 1;
-    filtered.assign(diffFrames + 1, std::vector<float>(bands.size() + 1, 0.0f));  // + the frame's loudest
+    filtered.assign(2 * diffFrames + 1, std::vector<float>(bands.size() + 1, 0.0f));  // + the frame's loudest
     fluxRing = std::max(preAverage, preMax) + postMax + 2;
     flux.assign(fluxRing, 0.0f);
+    slowFlux.assign(fluxRing, 0.0f);
     levels.assign(fluxRing, 0.0f);
     spectrum.resize(window);
     rawBands.resize(bands.size());
@@ -238,6 +253,7 @@ void OnsetDetector::State::clear() {
     std::fill(history.begin(), history.end(), 0.0f);
     for (auto& f : filtered) std::fill(f.begin(), f.end(), 0.0f);
     std::fill(flux.begin(), flux.end(), 0.0f);
+    std::fill(slowFlux.begin(), slowFlux.end(), 0.0f);
     std::fill(levels.begin(), levels.end(), 0.0f);
     std::fill(background.begin(), background.end(), 0.0f);
     fed = 0;
@@ -263,15 +279,20 @@ void OnsetDetector::State::computeFrame() {
         loudest = std::max(loudest, rawBands[b]);
         level += rawBands[b];
     }
-    // The ring holds frames f - diffFrames .. f - 1; slot f % size holds the one no longer needed.
-    const auto& reference = filtered[static_cast<std::size_t>(frames + 1) % filtered.size()];  // frame f - diffFrames
+    // The ring holds frames f - 2 diffFrames .. f - 1; slot f % size holds the one no longer needed.
+    const auto& reference = filtered[static_cast<std::size_t>(frames + static_cast<std::int64_t>(diffFrames) + 1) % filtered.size()];  // frame f - diffFrames
+    const auto& slowReference = filtered[static_cast<std::size_t>(frames + 1) % filtered.size()];  // frame f - 2 diffFrames
     const float floor = absoluteFloor + kRelativeFloor * std::max(loudest, reference.back());
+    const float slowFloor = absoluteFloor + kRelativeFloor * std::max(loudest, slowReference.back());
     // The background settles quickly at the start of the stream, then follows slowly.
     const float rise = frames < static_cast<std::int64_t>(startFrames) ? backgroundFall : backgroundRise;
-    float total = 0.0f;
+    float total = 0.0f, slowTotal = 0.0f;
     for (std::size_t b = 0; b < bands.size(); ++b) {
-        const float bandFloor = floor + kBackgroundMargin * background[b];
-        if (rawBands[b] > reference[b]) total += std::log10((bandFloor + rawBands[b]) / (bandFloor + reference[b]));
+        const float margin = kBackgroundMargin * background[b];
+        if (rawBands[b] > reference[b]) total += std::log10((floor + margin + rawBands[b]) / (floor + margin + reference[b]));
+        if (rawBands[b] > slowReference[b]) {
+            slowTotal += std::log10((slowFloor + margin + rawBands[b]) / (slowFloor + margin + slowReference[b]));
+        }
         background[b] += (rawBands[b] > background[b] ? rise : backgroundFall) * (rawBands[b] - background[b]);
     }
     // Store this frame's max-filtered spectrum where the oldest was.
@@ -286,40 +307,60 @@ void OnsetDetector::State::computeFrame() {
     slot.back() = loudest;
     // Until the reference frame lies wholly inside the input, the start of the stream itself
     // would read as an onset.
-    const bool settled = (frames + 1 - static_cast<std::int64_t>(diffFrames)) * static_cast<std::int64_t>(hop) >=
+    const bool settled = (frames + 1 - 2 * static_cast<std::int64_t>(diffFrames)) * static_cast<std::int64_t>(hop) >=
                          static_cast<std::int64_t>(window);
     flux[static_cast<std::size_t>(frames) % fluxRing] = settled ? total : 0.0f;
+    slowFlux[static_cast<std::size_t>(frames) % fluxRing] = settled ? slowTotal : 0.0f;
     levels[static_cast<std::size_t>(frames) % fluxRing] = level;
     ++frames;
 }
 
-void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found) {
-    float value = fluxAt(frame);
-    if (frame < static_cast<std::int64_t>(startFrames)) return;
+// Whether `frame` is a peak of the detection function in `ring` (flux against the frame `back`
+// frames earlier) that stands over the threshold, the sound not fading.
+bool OnsetDetector::State::peaks(const std::vector<float>& ring, std::size_t back, double ratio, std::int64_t frame,
+                                 std::int64_t lastAvailable) const {
+    auto at = [&](std::int64_t k) { return ring[static_cast<std::size_t>(k) % fluxRing]; };
+    const float value = at(frame);
     if (levels[static_cast<std::size_t>(lastAvailable) % fluxRing] <
-        kLevelKept * levels[static_cast<std::size_t>(frame - static_cast<std::int64_t>(diffFrames)) % fluxRing]) {
-        return;
+        kLevelKept * levels[static_cast<std::size_t>(frame - static_cast<std::int64_t>(back)) % fluxRing]) {
+        return false;
     }
-    if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
-    std::int64_t earliest = std::max<std::int64_t>(0, frame - static_cast<std::int64_t>(std::max(preMax, preAverage)));
     for (std::int64_t k = std::max<std::int64_t>(0, frame - static_cast<std::int64_t>(preMax)); k < frame; ++k) {
-        if (fluxAt(k) > value) return;
+        if (at(k) > value) return false;
     }
     for (std::int64_t k = frame + 1; k <= lastAvailable; ++k) {
-        if (fluxAt(k) >= value) return;
+        if (at(k) >= value) return false;
     }
+    const std::int64_t earliest = std::max<std::int64_t>(0, frame - static_cast<std::int64_t>(std::max(preMax, preAverage)));
     double sum = 0.0;
     std::int64_t count = 0;
     for (std::int64_t k = std::max(earliest, frame - static_cast<std::int64_t>(preAverage)); k < frame; ++k) {
-        sum += fluxAt(k);
+        if (k >= lastOnsetFrame - static_cast<std::int64_t>(ownAttackBefore) &&
+            k <= lastOnsetFrame + static_cast<std::int64_t>(ownAttackAfter)) {
+            continue;
+        }
+        sum += at(k);
         ++count;
     }
-    double average = count > 0 ? sum / static_cast<double>(count) : 0.0;
-    if (value < kThresholdRatio * average + kThresholdDelta) return;
+    const double average = count > 0 ? sum / static_cast<double>(count) : 0.0;
+    return value >= ratio * average + kThresholdDelta;
+}
+
+void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found) {
+    if (frame < static_cast<std::int64_t>(startFrames)) return;
+    if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
+    float strength = 0.0f;
+    if (peaks(flux, diffFrames, kThresholdRatio, frame, lastAvailable)) {
+        strength = flux[static_cast<std::size_t>(frame) % fluxRing];
+    } else if (peaks(slowFlux, 2 * diffFrames, kSlowThresholdRatio, frame, lastAvailable)) {
+        strength = slowFlux[static_cast<std::size_t>(frame) % fluxRing];
+    } else {
+        return;
+    }
     lastOnsetFrame = frame;
     std::int64_t sample = place(frame);
     lastOnsetSample = sample;
-    found.push_back({sample, value});
+    found.push_back({sample, strength});
 }
 
 // Where in the detecting frame's stretch the onset starts, from the short-window flux: the
