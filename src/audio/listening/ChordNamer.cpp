@@ -11,7 +11,7 @@ struct Quality {
     const char* name;
     const char* suffix;
     std::bitset<12> tones;  // intervals above the root
-    bool fifthOptional = false;  // guitar sevenths often leave the fifth out (C7 x32310)
+    bool fifthOptional = false;  // guitar voicings often leave the fifth out (C7 x32310)
 };
 
 std::bitset<12> intervals(std::initializer_list<int> semitones) {
@@ -23,8 +23,8 @@ std::bitset<12> intervals(std::initializer_list<int> semitones) {
 // In order of preference when one set of pitch classes reads two ways.
 const std::array<Quality, 11>& qualities() {
     static const std::array<Quality, 11> table{{
-        {"major", "", intervals({0, 4, 7})},
-        {"m", "m", intervals({0, 3, 7})},
+        {"major", "", intervals({0, 4, 7}), true},
+        {"m", "m", intervals({0, 3, 7}), true},
         {"5", "5", intervals({0, 7})},
         {"7", "7", intervals({0, 4, 7, 10}), true},
         {"m7", "m7", intervals({0, 3, 7, 10}), true},

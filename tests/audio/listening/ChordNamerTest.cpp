@@ -40,6 +40,9 @@ TEST(ChordNamer, NamesGuitarVoicings) {
         {{48, 52, 56, 60, 64}, "Caug", "C", "aug", ""},
         {{48, 52, 55, 62, 64}, "Cadd9", "C", "add9", ""},
         {{46, 53, 58, 62, 65}, "A#", "A#", "major", ""},   // sharps, never flats
+        {{50, 54, 62}, "D", "D", "major", ""},             // the fifth left out, or not heard
+        {{50, 65}, "Dm", "D", "m", ""},
+        {{54, 62, 66}, "D/F#", "D", "major", "F#"},
     };
     for (const auto& c : cases) {
         const auto chord = nameChord(notes(c.midis));
