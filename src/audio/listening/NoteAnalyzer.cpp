@@ -14,7 +14,9 @@ namespace {
 constexpr double kStartSeconds = 0.04;    // lets a strum reach its last string
 constexpr double kLengthSeconds = 0.30;   // resolves a semitone at E2 with the zero padding
 constexpr double kGapSeconds = 0.01;      // between the window before the onset and the onset
-constexpr double kRise = 0.45;             // a note fading faster than this was struck before the onset
+// A note whose fundamental fell this far (14 dB) from the window before the onset was struck
+// before it and is dying away. A string struck again more softly, even 16 dB, is struck now.
+constexpr double kRise = 0.2;
 constexpr double kMaxPartialHz = 6000.0;
 constexpr double kMatchCents = 40.0;      // a partial this close to h*f0 belongs to it
 constexpr double kPresentDb = -32.0;      // a fundamental this far under the loudest peak counts

@@ -56,6 +56,23 @@ TEST(NoteAnalyzer, HearsThePitchClassesOfAStrum) {
     }
 }
 
+// A chord strummed again more softly is struck now, not ringing on from before: its notes stay
+// notes of the new strum, however much softer than they were.
+TEST(NoteAnalyzer, HearsAChordStrummedAgainMoreSoftly) {
+    NoteAnalyzer analyzer(kListeningRate);
+    for (const double softerDb : {12.0, 16.0}) {
+        for (const auto& midis : {std::vector<int>{48, 52, 56, 60}, std::vector<int>{45, 52, 57, 61, 64}}) {
+            std::vector<float> signal(static_cast<std::size_t>(2.5 * kListeningRate), 0.0f);
+            addStrum(signal, 0.5, midis, 0.03, 0.12, kListeningRate);
+            // The first strum stops as the second starts, as a fretting hand re-strikes its strings.
+            std::fill(signal.begin() + static_cast<std::ptrdiff_t>(1.0 * kListeningRate), signal.end(), 0.0f);
+            addStrum(signal, 1.0, midis, 0.03, 0.12 * std::pow(10.0, -softerDb / 20.0), kListeningRate);
+            const auto heard = analyzer.analyze(signal.data(), signal.size(), static_cast<std::int64_t>(1.0 * kListeningRate));
+            EXPECT_EQ(pitchClasses(midisOf(heard)), pitchClasses(midis)) << midis.front() << ", " << softerDb << " dB softer";
+        }
+    }
+}
+
 struct UnderCase {
     std::string name;
     std::vector<int> midis;
