@@ -4,10 +4,10 @@
 //
 // Every pitch class present is tried as the root; a quality fits when its chord tones are all
 // present and nothing else is (triads and sevenths may leave out the fifth, which a voicing
-// often omits and a distorted strum often hides). Among fitting names the one
-// whose root is the lowest note wins, then the full chord, then the simpler quality. When all
-// the notes name no chord, the weakest are dropped one by one (a stray harmonic or a string
-// ringing on) until the rest do, keeping at least two.
+// often omits and a distorted strum often hides). Among fitting names the one whose root is
+// the lowest note wins, then the full chord, then the simpler quality. When all the notes name
+// no chord, the weakest are dropped one by one (a stray harmonic or a string ringing on) until
+// the rest do, keeping at least two.
 #include <optional>
 #include <string>
 #include <vector>

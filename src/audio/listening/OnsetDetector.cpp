@@ -280,8 +280,9 @@ void OnsetDetector::State::computeFrame() {
         level += rawBands[b];
     }
     // The ring holds frames f - 2 diffFrames .. f - 1; slot f % size holds the one no longer needed.
-    const auto& reference = filtered[static_cast<std::size_t>(frames + static_cast<std::int64_t>(diffFrames) + 1) % filtered.size()];  // frame f - diffFrames
-    const auto& slowReference = filtered[static_cast<std::size_t>(frames + 1) % filtered.size()];  // frame f - 2 diffFrames
+    const auto ring = static_cast<std::int64_t>(filtered.size());
+    const auto& reference = filtered[static_cast<std::size_t>((frames + static_cast<std::int64_t>(diffFrames) + 1) % ring)];  // f - diffFrames
+    const auto& slowReference = filtered[static_cast<std::size_t>((frames + 1) % ring)];  // f - 2 diffFrames
     const float floor = absoluteFloor + kRelativeFloor * std::max(loudest, reference.back());
     const float slowFloor = absoluteFloor + kRelativeFloor * std::max(loudest, slowReference.back());
     // The background settles quickly at the start of the stream, then follows slowly.

@@ -7,9 +7,9 @@
 // or after the call, by as much as a device period or its opening takes, and different every
 // run: due times move by as much (setCapturedBeforeStart), and by how late the page's music
 // sounds (setMusicLate): late by how much its synthesizer began late, and later again from
-// wherever its sound stalled on a busy machine. The player's measured latency (what the microphone hears comes that
-// much after it was played) moves every due time later by as much, which is the same as
-// subtracting it from every heard time.
+// wherever its sound stalled on a busy machine. The player's measured latency (what the
+// microphone hears comes that much after it was played) moves every due time later by as
+// much, which is the same as subtracting it from every heard time.
 //
 // It also says when an event can be decided: once its late window has closed and the onset
 // detector has had time to report onsets in it, as soon as the notes after the latest such
