@@ -43,6 +43,9 @@ constexpr double kSlowThresholdRatio = 2.3;
 // them, not against the other's attack.
 constexpr double kOwnAttackBeforeSeconds = 0.010;
 constexpr double kOwnAttackAfterSeconds = 0.030;
+// A frame whose flux already stands this many times over the threshold is an onset before its
+// peak: a loud strum is reported while its last strings still add to the flux, not after them.
+constexpr double kEarlyCommitFactor = 2.0;
 constexpr double kMinimumGapSeconds = 0.090; // a strum of up to 80 ms is one onset
 // A peak of flux while the sound as a whole fades (a note cut short spreads a little energy into
 // empty bands) is no onset: the look-ahead's last frame must keep this share of the magnitude of
@@ -166,8 +169,10 @@ struct OnsetDetector::State {
     void clear();
     void computeFrame();
     void decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found);
+    void decideEarly(std::int64_t frame, std::vector<Onset>& found);
     bool peaks(const std::vector<float>& ring, std::size_t back, double ratio, std::int64_t frame,
-               std::int64_t lastAvailable) const;
+               std::int64_t lastAvailable, double factor = 1.0) const;
+    void accept(std::int64_t frame, float strength, std::vector<Onset>& found);
     std::int64_t place(std::int64_t frame);
     float sampleAt(std::int64_t index) const {
         return index < 0 ? 0.0f : history[static_cast<std::size_t>(index) & historyMask];
@@ -317,9 +322,10 @@ void OnsetDetector::State::computeFrame() {
 }
 
 // Whether `frame` is a peak of the detection function in `ring` (flux against the frame `back`
-// frames earlier) that stands over the threshold, the sound not fading.
+// frames earlier) that stands over `factor` times the threshold, the sound not fading. The frames
+// after it, up to lastAvailable, must be lower.
 bool OnsetDetector::State::peaks(const std::vector<float>& ring, std::size_t back, double ratio, std::int64_t frame,
-                                 std::int64_t lastAvailable) const {
+                                 std::int64_t lastAvailable, double factor) const {
     auto at = [&](std::int64_t k) { return ring[static_cast<std::size_t>(k) % fluxRing]; };
     const float value = at(frame);
     if (levels[static_cast<std::size_t>(lastAvailable) % fluxRing] <
@@ -344,7 +350,7 @@ bool OnsetDetector::State::peaks(const std::vector<float>& ring, std::size_t bac
         ++count;
     }
     const double average = count > 0 ? sum / static_cast<double>(count) : 0.0;
-    return value >= ratio * average + kThresholdDelta;
+    return value >= factor * (ratio * average + kThresholdDelta);
 }
 
 void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found) {
@@ -358,6 +364,19 @@ void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable
     } else {
         return;
     }
+    accept(frame, strength, found);
+}
+
+// The newest frame, before its look-ahead: an onset only when it stands far over the threshold.
+// The frames before it that are still to be judged fall within its gap.
+void OnsetDetector::State::decideEarly(std::int64_t frame, std::vector<Onset>& found) {
+    if (frame < static_cast<std::int64_t>(startFrames)) return;
+    if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
+    if (!peaks(flux, diffFrames, kThresholdRatio, frame, frame, kEarlyCommitFactor)) return;
+    accept(frame, flux[static_cast<std::size_t>(frame) % fluxRing], found);
+}
+
+void OnsetDetector::State::accept(std::int64_t frame, float strength, std::vector<Onset>& found) {
     lastOnsetFrame = frame;
     std::int64_t sample = place(frame);
     lastOnsetSample = sample;
@@ -496,6 +515,7 @@ void OnsetDetector::process(const float* samples, std::size_t count, std::vector
                 s.decide(s.decided, s.decided + static_cast<std::int64_t>(s.postMax), found);
                 ++s.decided;
             }
+            s.decideEarly(s.frames - 1, found);
         }
     }
 }

@@ -47,7 +47,8 @@ public:
     double sampleRate() const;
     // Samples between an onset's first sample and the process() call that reports it (fed in
     // blocks of at most one hop, see hopSamples()) for a sharp attack: half the detection window
-    // plus the look-ahead, under 40 ms at every rate. A slow attack, or a strum whose first
+    // plus the look-ahead, under 40 ms at every rate. An attack that already stands far over the
+    // threshold is reported sooner, before its peak. A slow attack, or a strum whose first
     // strings are much weaker than the rest, peaks later and is reported later.
     std::int64_t reportDelay() const;
     // Samples between two frames of the detection function.
