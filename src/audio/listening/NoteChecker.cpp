@@ -18,6 +18,7 @@ constexpr double kExtraDb = -12.0;
 // A note a semitone or two from an expected one, where a wrong fret lands, is named down to here.
 constexpr double kNeighbourDb = -24.0;
 constexpr int kMaxHarmonic = 8;
+constexpr int kWrongFretReach = 2;  // semitones between a note asked for and a wrong fret for it
 
 double centsBetween(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
 
@@ -138,6 +139,7 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     // Lowest first, so that a note masked by a lower one can lean on that one's verdict.
     std::vector<std::size_t> order(expected.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::vector<bool> maskedNotes(expected.size(), false);
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return expected[a].midi < expected[b].midi; });
     for (std::size_t i : order) {
         const int midi = expected[i].midi;
@@ -149,6 +151,7 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         }
         // A masked note cannot be told gone: any peak at its pitch counts.
         const bool sounding = masked ? fundamental > 0 : fundamental >= heardThreshold;
+        maskedNotes[i] = masked;
         auto& verdict = result.notes[i];
         verdict.heard = sounding;
         if (!sounding) continue;
@@ -199,7 +202,8 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
     const bool anyHeard = std::any_of(result.notes.begin(), result.notes.end(), [](const auto& n) { return n.heard; });
     for (std::size_t i = 0; anyHeard && i < expected.size(); ++i) {
         if (result.notes[i].heard) continue;
-        for (int step : {-2, -1, 1, 2}) {
+        for (int step = -kWrongFretReach; step <= kWrongFretReach; ++step) {
+            if (step == 0) continue;
             const int midi = expected[i].midi + step;
             if (explainedNear(midi)) continue;
             if (peakNear(peaks, midiFrequency(midi)) < neighbourThreshold) continue;
@@ -208,6 +212,29 @@ EventCheck NoteChecker::check(const float* samples, std::size_t count, std::int6
         }
     }
     std::sort(result.extra.begin(), result.extra.end());
+    // One string sounds one note: a wrong fret named a semitone or two from a note that reads
+    // heard only because a lower note's partial covers it is that note's string, so the note is
+    // missing. Only when no other expected note lies as near, which could be the one replaced.
+    for (int extra : result.extra) {
+        std::size_t nearest = expected.size();
+        int distance = kWrongFretReach + 1;
+        bool tied = false;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const int d = std::abs(expected[i].midi - extra);
+            if (d < distance) {
+                distance = d;
+                nearest = i;
+                tied = false;
+            } else if (d == distance) {
+                tied = true;
+            }
+        }
+        if (nearest == expected.size() || tied || !maskedNotes[nearest]) continue;
+        auto& verdict = result.notes[nearest];
+        verdict.heard = false;
+        verdict.offsetMs = nan;
+        verdict.cents = std::numeric_limits<float>::quiet_NaN();
+    }
     return result;
 }
 

@@ -7,8 +7,9 @@
 // looked for at its own fundamental and first partials in the window after the onset nearest
 // the due time. A note whose partials all coincide with those of a lower expected note that
 // sounds (E3 over E2) cannot be told gone, and is judged heard rather than risk calling a
-// sounding note missing. An unexpected note is named only when the multi-pitch analysis finds
-// it clearly and no expected note explains it as a harmonic.
+// sounding note missing, unless a wrong fret for it is heard (a string sounds one note at a
+// time). An unexpected note is named only when the multi-pitch analysis finds it clearly and no
+// expected note explains it as a harmonic.
 //
 // Owned by one consumer (a practice session's worker, the offline tool); all calls on its
 // thread. It keeps only scratch between calls.
