@@ -16,6 +16,10 @@ every piece, and prints a Markdown table per part of the corpus:
 aubioonset runs at the file's rate with a 512-sample window and a 128-sample hop (5.8 ms at
 22050 Hz), its default threshold and silence gate, and the same 90 ms minimum inter-onset
 interval as the detector (-M 0.09), so that neither is scored on splitting a strum.
+
+With --report-delay it also feeds the clean pieces to bench_onset_delay, a hop at a time as on
+the live path, and prints by instrument how long after each matched note-on the onset was told
+(median, p90, share within 40 ms).
 Needs Debian's python3-numpy, fluidsynth, timgm6mb-soundfont and aubio-tools (scripts/setup
 installs them) and a built tunewick-analyze. Not a test: run it by hand,
     bench/listening/onset_benchmark.py [--tool build/default/bin/tunewick-analyze] [--corpus DIR]
@@ -85,12 +89,38 @@ def f_measure(results):
     return 2 * precision * recall / (precision + recall)
 
 
+def print_report_delays(tool, folder, truths):
+    """How long after each true onset the detector, fed a hop at a time, told it."""
+    delays = {}
+    for name in sorted(n for n in truths if "-snr" not in n):
+        out = subprocess.run([tool, os.path.join(folder, name + ".wav")], check=True, capture_output=True,
+                             text=True).stdout
+        instrument = name.split("-")[1]
+        for line in out.split("\n"):
+            if not line:
+                continue
+            onset, told = (float(v) for v in line.split())
+            truth = min(truths[name], key=lambda t: abs(t - onset))
+            if abs(truth - onset) <= 0.05:
+                for key in ("all", f"{instrument} {name.split('-')[0]}"):
+                    delays.setdefault(key, []).append((told - truth) * 1000)
+    print("#### report delay, clean pieces fed a hop at a time (ms from the note-on)\n")
+    print("| part | onsets | p50 | p90 | within 40 ms |")
+    print("| --- | --- | --- | --- | --- |")
+    for key in ["all"] + sorted(k for k in delays if k != "all"):
+        d = np.array(delays[key])
+        print(f"| {key} | {len(d)} | {np.median(d):.1f} | {np.percentile(d, 90):.1f} | {100 * np.mean(d <= 40):.0f} % |")
+    print()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tool", default="build/default/bin/tunewick-analyze")
     parser.add_argument("--corpus", help="a folder corpus.py rendered; default: render one now")
     parser.add_argument("--methods", default=",".join(AUBIO_METHODS), help="aubio methods, comma-separated")
     parser.add_argument("--details", action="store_true", help="list our misses and false onsets")
+    parser.add_argument("--report-delay", action="store_true", help="also time the live report on the clean pieces")
+    parser.add_argument("--delay-tool", default="build/default/bin/bench_onset_delay")
     args = parser.parse_args()
     scratch = None
     folder = args.corpus
@@ -141,6 +171,8 @@ def main():
             print(f"| {method} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | "
                   f"{latency[method] * 1000:+.1f} | {sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
         print()
+    if args.report_delay:
+        print_report_delays(args.delay_tool, folder, truths)
     if args.details:
         for name in truths:
             deviations, false, missed = match(truths[name], detections["tunewick"][name], 0.05)
