@@ -43,6 +43,8 @@ TEST(NoteChecker, CatchesMutedAndWrongStringsAndNamesTheWrongNote) {
         // A3 and E4 lie on the A string's partials, yet a string sounds one note at a time.
         {"G string a fret high", {45, 52, 58, 61, 64}, {57}, {58}},
         {"high e string a fret high", {45, 52, 57, 61, 65}, {64}, {65}},
+        // B3 lies as near C#4, which sounds, as A3: either string may be the wrong one.
+        {"G string two frets high", {45, 52, 59, 61, 64}, {}, {59}},
         // Under the level any unexpected note must reach, still named beside the note it replaced.
         {"B string a fret high, picked softly", {45, 52, 57, 64}, {61}, {62}, FaultCase::kSoftPluck},
         {"B string muted, a hum as soft where D4 would be", {45, 52, 57, 64}, {61}, {}, FaultCase::kHum},
