@@ -168,11 +168,9 @@ struct OnsetDetector::State {
 
     void clear();
     void computeFrame();
-    void decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found);
-    void decideEarly(std::int64_t frame, std::vector<Onset>& found);
+    void decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found, bool early = false);
     bool peaks(const std::vector<float>& ring, std::size_t back, double ratio, std::int64_t frame,
-               std::int64_t lastAvailable, double factor = 1.0) const;
-    void accept(std::int64_t frame, float strength, std::vector<Onset>& found);
+               std::int64_t lastAvailable, double factor) const;
     std::int64_t place(std::int64_t frame);
     float sampleAt(std::int64_t index) const {
         return index < 0 ? 0.0f : history[static_cast<std::size_t>(index) & historyMask];
@@ -353,30 +351,21 @@ bool OnsetDetector::State::peaks(const std::vector<float>& ring, std::size_t bac
     return value >= factor * (ratio * average + kThresholdDelta);
 }
 
-void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found) {
+// Judges `frame` against the frames after it up to lastAvailable. An early judgement (the newest
+// frame, before its look-ahead) takes only a frame far over the first flux's threshold; the
+// frames before it still to be judged then fall within its gap.
+void OnsetDetector::State::decide(std::int64_t frame, std::int64_t lastAvailable, std::vector<Onset>& found,
+                                  bool early) {
     if (frame < static_cast<std::int64_t>(startFrames)) return;
     if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
     float strength = 0.0f;
-    if (peaks(flux, diffFrames, kThresholdRatio, frame, lastAvailable)) {
+    if (peaks(flux, diffFrames, kThresholdRatio, frame, lastAvailable, early ? kEarlyCommitFactor : 1.0)) {
         strength = flux[static_cast<std::size_t>(frame) % fluxRing];
-    } else if (peaks(slowFlux, 2 * diffFrames, kSlowThresholdRatio, frame, lastAvailable)) {
+    } else if (!early && peaks(slowFlux, 2 * diffFrames, kSlowThresholdRatio, frame, lastAvailable, 1.0)) {
         strength = slowFlux[static_cast<std::size_t>(frame) % fluxRing];
     } else {
         return;
     }
-    accept(frame, strength, found);
-}
-
-// The newest frame, before its look-ahead: an onset only when it stands far over the threshold.
-// The frames before it that are still to be judged fall within its gap.
-void OnsetDetector::State::decideEarly(std::int64_t frame, std::vector<Onset>& found) {
-    if (frame < static_cast<std::int64_t>(startFrames)) return;
-    if (frame - lastOnsetFrame < static_cast<std::int64_t>(gapFrames)) return;
-    if (!peaks(flux, diffFrames, kThresholdRatio, frame, frame, kEarlyCommitFactor)) return;
-    accept(frame, flux[static_cast<std::size_t>(frame) % fluxRing], found);
-}
-
-void OnsetDetector::State::accept(std::int64_t frame, float strength, std::vector<Onset>& found) {
     lastOnsetFrame = frame;
     std::int64_t sample = place(frame);
     lastOnsetSample = sample;
@@ -515,7 +504,7 @@ void OnsetDetector::process(const float* samples, std::size_t count, std::vector
                 s.decide(s.decided, s.decided + static_cast<std::int64_t>(s.postMax), found);
                 ++s.decided;
             }
-            s.decideEarly(s.frames - 1, found);
+            s.decide(s.frames - 1, s.frames - 1, found, /*early=*/true);
         }
     }
 }
