@@ -8,7 +8,9 @@ CORPUS_DIR holds NAME.wav + NAME.json pairs as bench/listening/corpus.py writes 
 piece it runs `tunewick-analyze --engine chord` and `--engine check` (due times exact, and moved
 by -60, -30, +30, +60 ms), and a chroma-template baseline at the same onsets the chord engine
 reported; with --basic-pitch N it also transcribes N pieces with Spotify's basic-pitch (Node,
-bench/listening/basic_pitch.mjs) and names its notes the same way. Prints one table.
+bench/listening/basic_pitch.mjs) and names its notes the same way. Prints one table; its last
+rows set apart the strums whose fault a lower note's partial covers, and give the offset error
+of each instrument alone.
 """
 import argparse, glob, json, math, os, subprocess, sys, tempfile
 
@@ -106,8 +108,9 @@ def main():
     templates = chroma_templates()
     s = dict(strums=0, named=0, chroma=0, stray=0, minutes=0.0, notes=0, notes_right=0, notes_clear=0, notes_clear_right=0, faults=0, caught=0,
              masked=0, masked_caught=0, sounding=0, called_missing=0, wrong=0, wrong_named=0, events=0,
-             events_right=0, bp_strums=0, bp_named=0, bp_stray=0, bp_minutes=0.0)
+             events_right=0, events_clear=0, events_clear_right=0, bp_strums=0, bp_named=0, bp_stray=0, bp_minutes=0.0)
     offsets = {shift: [] for shift in [0] + SHIFTS_MS}
+    offsets_by_instrument = {}  # due as played
     failures = []
     pieces = sorted(glob.glob(os.path.join(args.corpus, '*.json')))
     pieces = [p for p in pieces if args.only in os.path.basename(p)]
@@ -160,6 +163,9 @@ def main():
                     for midi, verdict, offset in got:
                         if verdict == 'heard':
                             offsets[shift].append(float(offset) + shift)
+                            if shift == 0:
+                                instrument = os.path.basename(wav).split('-')[1].split('.')[0]
+                                offsets_by_instrument.setdefault(instrument, []).append(float(offset))
                     if shift != 0:
                         continue
                     s['events'] += 1
@@ -185,6 +191,10 @@ def main():
                     fault = e['fault']
                     clean_said = all(v == 'heard' for v in verdicts.values()) and not extras
                     s['events_right'] += clean_said == (fault is None)
+                    # Apart: strums whose fault a lower note's partial covers.
+                    if fault is None or not is_masked(fault['expected'], played):
+                        s['events_clear'] += 1
+                        s['events_clear_right'] += clean_said == (fault is None)
                     if fault is None and not clean_said:
                         failures.append(f"{os.path.basename(wav)} {e['time']:.2f} {e['voicing']} "
                                         f"clean judged faulty: {got}")
@@ -225,8 +235,13 @@ def main():
     print(f"| sounding notes called missing | {pct(s['called_missing'], s['sounding'])} | <= 1 % |")
     print(f"| wrong notes named | {pct(s['wrong_named'], s['wrong'])} | >= 85 % |")
     print(f"| whole strums judged right | {pct(s['events_right'], s['events'])} | >= 95 % |")
+    print(f"| whole strums judged right, those with a fault masked by a harmonic apart | "
+          f"{pct(s['events_clear_right'], s['events_clear'])} | |")
     for shift in [0] + SHIFTS_MS:
         print(f"| offset error p90, due moved {shift:+d} ms | {p90(offsets[shift]):.1f} ms (n={len(offsets[shift])}) | <= 10 ms |")
+    for instrument in sorted(offsets_by_instrument):
+        found = offsets_by_instrument[instrument]
+        print(f"| offset error p90, {instrument} only, due as played | {p90(found):.1f} ms (n={len(found)}) | |")
     if os.environ.get('NOTES_BENCH_FAILURES'):
         print('\n'.join(failures), file=sys.stderr)
 

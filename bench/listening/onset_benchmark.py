@@ -20,6 +20,10 @@ interval as the detector (-M 0.09), so that neither is scored on splitting a str
 With --report-delay it also feeds the clean pieces to bench_onset_delay, a hop at a time as on
 the live path, and prints by instrument how long after each matched note-on the onset was told
 (median, p90, share within 40 ms).
+
+With --by-instrument it also prints tunewick's figures for each instrument and kind of piece,
+F25 and p90 for every method with each instrument's own latency removed (a player's calibration
+with their own guitar), and the whole corpus without the parts that hold the figures back.
 Needs Debian's python3-numpy, fluidsynth, timgm6mb-soundfont and aubio-tools (scripts/setup
 installs them) and a built tunewick-analyze. Not a test: run it by hand,
     bench/listening/onset_benchmark.py [--tool build/default/bin/tunewick-analyze] [--corpus DIR]
@@ -113,6 +117,63 @@ def print_report_delays(tool, folder, truths):
     print()
 
 
+INSTRUMENTS = ["nylon", "steel", "electric", "overdriven"]
+
+
+def instrument_of(name):
+    return next(i for i in INSTRUMENTS if f"-{i}" in name)
+
+
+def print_by_instrument(truths, detections, latency):
+    """Where the figures come from: tunewick by instrument and part, and per-instrument latency."""
+    print("#### tunewick by instrument and part\n")
+    print("| part | onsets | F50 | F25 | p90 ms | median deviation ms | false | missed |")
+    print("| --- | --- | --- | --- | --- | --- | --- | --- |")
+    ours, lat = detections["tunewick"], latency["tunewick"]
+    for instrument in INSTRUMENTS:
+        for kind in ("runs", "strums"):
+            for noisy in (False, True):
+                names = [n for n in truths if n.startswith(kind) and instrument_of(n) == instrument
+                         and ("-snr" in n) == noisy]
+                if not names:
+                    continue
+                wide = [match(truths[n], ours[n], 0.05) for n in names]
+                narrow = [match(truths[n], ours[n], 0.025, lat) for n in names]
+                deviations = np.array([d for r in wide for d in r[0]]) * 1000
+                p90 = np.percentile(np.abs(deviations - lat * 1000), 90) if len(deviations) else float("nan")
+                median = np.median(deviations) if len(deviations) else float("nan")
+                print(f"| {instrument} {kind}{', noise' if noisy else ''} | {sum(len(truths[n]) for n in names)} | "
+                      f"{f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | {median:+.1f} | "
+                      f"{sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
+    print("\n#### each instrument's own latency removed\n")
+    print("| method | F25 | p90 ms |")
+    print("| --- | --- | --- |")
+    for method, found in detections.items():
+        own = {}
+        for instrument in INSTRUMENTS:
+            deviations = [d for n in truths if instrument_of(n) == instrument for d in match(truths[n], found[n], 0.05)[0]]
+            own[instrument] = float(np.median(deviations)) if deviations else 0.0
+        narrow = [match(truths[n], found[n], 0.025, own[instrument_of(n)]) for n in truths]
+        spread = [abs(d - own[instrument_of(n)]) * 1000 for n in truths for d in match(truths[n], found[n], 0.05)[0]]
+        print(f"| {method} | {f_measure(narrow):.3f} | {np.percentile(spread, 90) if spread else float('nan'):.1f} |")
+    print("\n#### tunewick without the parts that hold it back (latency taken again from what is left)\n")
+    print("| left out | onsets | F50 | F25 | p90 ms |")
+    print("| --- | --- | --- | --- | --- |")
+    overdriven_strums = lambda n: n.startswith("strums") and instrument_of(n) == "overdriven"
+    nylon_noise = lambda n: instrument_of(n) == "nylon" and "-snr" in n
+    for title, dropped in (("nothing", lambda n: False), ("overdriven strums", overdriven_strums),
+                           ("overdriven strums, nylon in noise", lambda n: overdriven_strums(n) or nylon_noise(n))):
+        names = [n for n in truths if not dropped(n)]
+        wide = [match(truths[n], ours[n], 0.05) for n in names]
+        deviations = [d for r in wide for d in r[0]]
+        left = float(np.median(deviations))
+        narrow = [match(truths[n], ours[n], 0.025, left) for n in names]
+        p90 = np.percentile(np.abs(np.array(deviations) - left) * 1000, 90)
+        print(f"| {title} | {sum(len(truths[n]) for n in names)} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | "
+              f"{p90:.1f} |")
+    print()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tool", default="build/default/bin/tunewick-analyze")
@@ -121,6 +182,8 @@ def main():
     parser.add_argument("--details", action="store_true", help="list our misses and false onsets")
     parser.add_argument("--report-delay", action="store_true", help="also time the live report on the clean pieces")
     parser.add_argument("--delay-tool", default="build/default/bin/bench_onset_delay")
+    parser.add_argument("--by-instrument", action="store_true",
+                        help="also break tunewick's figures down by instrument and part")
     args = parser.parse_args()
     scratch = None
     folder = args.corpus
@@ -171,6 +234,8 @@ def main():
             print(f"| {method} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | "
                   f"{latency[method] * 1000:+.1f} | {sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
         print()
+    if args.by_instrument:
+        print_by_instrument(truths, detections, latency)
     if args.report_delay:
         print_report_delays(args.delay_tool, folder, truths)
     if args.details:
