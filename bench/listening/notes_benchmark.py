@@ -122,6 +122,7 @@ def main():
         if not strums:
             continue
         x, rate = read_wav(wav)
+        instrument = os.path.basename(wav).split('-')[1].split('.')[0]  # strums-nylon-snr20.wav
         minutes = len(x) / rate / 60
         s['minutes'] += minutes
         # Chord naming.
@@ -164,7 +165,6 @@ def main():
                         if verdict == 'heard':
                             offsets[shift].append(float(offset) + shift)
                             if shift == 0:
-                                instrument = os.path.basename(wav).split('-')[1].split('.')[0]
                                 offsets_by_instrument.setdefault(instrument, []).append(float(offset))
                     if shift != 0:
                         continue

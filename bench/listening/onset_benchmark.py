@@ -99,7 +99,7 @@ def print_report_delays(tool, folder, truths):
     for name in sorted(n for n in truths if "-snr" not in n):
         out = subprocess.run([tool, os.path.join(folder, name + ".wav")], check=True, capture_output=True,
                              text=True).stdout
-        instrument = name.split("-")[1]
+        instrument = instrument_of(name)
         for line in out.split("\n"):
             if not line:
                 continue
@@ -124,12 +124,33 @@ def instrument_of(name):
     return next(i for i in INSTRUMENTS if f"-{i}" in name)
 
 
+def latency_of(truths, found, names):
+    """A method's constant latency over these pieces: the median deviation of its matches."""
+    deviations = [d for n in names for d in match(truths[n], found[n], 0.05)[0]]
+    return float(np.median(deviations)) if deviations else 0.0
+
+
+def score(truths, found, names, latency):
+    """F50, F25 with `latency` taken off (one number, or a function of the piece's name), p90 of
+    |deviation - latency| in ms, median deviation in ms, false, missed and true onsets."""
+    latency_in = latency if callable(latency) else (lambda n: latency)
+    wide = [match(truths[n], found[n], 0.05) for n in names]
+    narrow = [match(truths[n], found[n], 0.025, latency_in(n)) for n in names]
+    spread = [abs(d - latency_in(n)) * 1000 for n, r in zip(names, wide) for d in r[0]]
+    deviations = [d * 1000 for r in wide for d in r[0]]
+    return dict(f50=f_measure(wide), f25=f_measure(narrow),
+                p90=float(np.percentile(spread, 90)) if spread else float("nan"),
+                median=float(np.median(deviations)) if deviations else float("nan"),
+                false=sum(r[1] for r in wide), missed=sum(r[2] for r in wide),
+                onsets=sum(len(truths[n]) for n in names))
+
+
 def print_by_instrument(truths, detections, latency):
     """Where the figures come from: tunewick by instrument and part, and per-instrument latency."""
     print("#### tunewick by instrument and part\n")
     print("| part | onsets | F50 | F25 | p90 ms | median deviation ms | false | missed |")
     print("| --- | --- | --- | --- | --- | --- | --- | --- |")
-    ours, lat = detections["tunewick"], latency["tunewick"]
+    ours = detections["tunewick"]
     for instrument in INSTRUMENTS:
         for kind in ("runs", "strums"):
             for noisy in (False, True):
@@ -137,25 +158,16 @@ def print_by_instrument(truths, detections, latency):
                          and ("-snr" in n) == noisy]
                 if not names:
                     continue
-                wide = [match(truths[n], ours[n], 0.05) for n in names]
-                narrow = [match(truths[n], ours[n], 0.025, lat) for n in names]
-                deviations = np.array([d for r in wide for d in r[0]]) * 1000
-                p90 = np.percentile(np.abs(deviations - lat * 1000), 90) if len(deviations) else float("nan")
-                median = np.median(deviations) if len(deviations) else float("nan")
-                print(f"| {instrument} {kind}{', noise' if noisy else ''} | {sum(len(truths[n]) for n in names)} | "
-                      f"{f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | {median:+.1f} | "
-                      f"{sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
+                r = score(truths, ours, names, latency["tunewick"])
+                print(f"| {instrument} {kind}{', noise' if noisy else ''} | {r['onsets']} | {r['f50']:.3f} | "
+                      f"{r['f25']:.3f} | {r['p90']:.1f} | {r['median']:+.1f} | {r['false']} | {r['missed']} |")
     print("\n#### each instrument's own latency removed\n")
     print("| method | F25 | p90 ms |")
     print("| --- | --- | --- |")
     for method, found in detections.items():
-        own = {}
-        for instrument in INSTRUMENTS:
-            deviations = [d for n in truths if instrument_of(n) == instrument for d in match(truths[n], found[n], 0.05)[0]]
-            own[instrument] = float(np.median(deviations)) if deviations else 0.0
-        narrow = [match(truths[n], found[n], 0.025, own[instrument_of(n)]) for n in truths]
-        spread = [abs(d - own[instrument_of(n)]) * 1000 for n in truths for d in match(truths[n], found[n], 0.05)[0]]
-        print(f"| {method} | {f_measure(narrow):.3f} | {np.percentile(spread, 90) if spread else float('nan'):.1f} |")
+        own = {i: latency_of(truths, found, [n for n in truths if instrument_of(n) == i]) for i in INSTRUMENTS}
+        r = score(truths, found, list(truths), lambda n: own[instrument_of(n)])
+        print(f"| {method} | {r['f25']:.3f} | {r['p90']:.1f} |")
     print("\n#### tunewick without the parts that hold it back (latency taken again from what is left)\n")
     print("| left out | onsets | F50 | F25 | p90 ms |")
     print("| --- | --- | --- | --- | --- |")
@@ -164,13 +176,8 @@ def print_by_instrument(truths, detections, latency):
     for title, dropped in (("nothing", lambda n: False), ("overdriven strums", overdriven_strums),
                            ("overdriven strums, nylon in noise", lambda n: overdriven_strums(n) or nylon_noise(n))):
         names = [n for n in truths if not dropped(n)]
-        wide = [match(truths[n], ours[n], 0.05) for n in names]
-        deviations = [d for r in wide for d in r[0]]
-        left = float(np.median(deviations))
-        narrow = [match(truths[n], ours[n], 0.025, left) for n in names]
-        p90 = np.percentile(np.abs(np.array(deviations) - left) * 1000, 90)
-        print(f"| {title} | {sum(len(truths[n]) for n in names)} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | "
-              f"{p90:.1f} |")
+        r = score(truths, ours, names, latency_of(truths, ours, names))
+        print(f"| {title} | {r['onsets']} | {r['f50']:.3f} | {r['f25']:.3f} | {r['p90']:.1f} |")
     print()
 
 
@@ -209,12 +216,7 @@ def main():
              ("strums, clean", lambda n: n.startswith("strums") and "-snr" not in n),
              ("runs, noise", lambda n: n.startswith("runs") and "-snr" in n),
              ("strums, noise", lambda n: n.startswith("strums") and "-snr" in n)]
-    latency = {}
-    for method in methods:
-        deviations = []
-        for name in truths:
-            deviations += match(truths[name], detections[method][name], 0.05)[0]
-        latency[method] = float(np.median(deviations)) if deviations else 0.0
+    latency = {method: latency_of(truths, detections[method], list(truths)) for method in methods}
 
     onsets = sum(len(t) for t in truths.values())
     print(f"{len(truths)} pieces, {onsets} true onsets, corpus {folder}\n")
@@ -227,12 +229,9 @@ def main():
         print("| method | F50 | F25, latency removed | p90 ms | latency ms | false | missed |")
         print("| --- | --- | --- | --- | --- | --- | --- |")
         for method in methods:
-            wide = [match(truths[n], detections[method][n], 0.05) for n in names]
-            narrow = [match(truths[n], detections[method][n], 0.025, latency[method]) for n in names]
-            spread = [abs(d - latency[method]) * 1000 for r in wide for d in r[0]]
-            p90 = float(np.percentile(spread, 90)) if spread else float("nan")
-            print(f"| {method} | {f_measure(wide):.3f} | {f_measure(narrow):.3f} | {p90:.1f} | "
-                  f"{latency[method] * 1000:+.1f} | {sum(r[1] for r in wide)} | {sum(r[2] for r in wide)} |")
+            r = score(truths, detections[method], names, latency[method])
+            print(f"| {method} | {r['f50']:.3f} | {r['f25']:.3f} | {r['p90']:.1f} | "
+                  f"{latency[method] * 1000:+.1f} | {r['false']} | {r['missed']} |")
         print()
     if args.by_instrument:
         print_by_instrument(truths, detections, latency)
