@@ -272,12 +272,16 @@
   }
 
   /**
-   * The latency from a calibration run's verdicts: the latency the host already allowed for
-   * (`allowed`, ms) plus the median offset of the clicks that were heard, within -100..500;
-   * null when fewer than half of them were. Below zero when the browser's reported output
-   * latency, which the page already allows for, overstates the truth.
+   * What a calibration run's verdicts say, or null when fewer than half of the `count` clicks
+   * were heard. The clicks' whole delay is the latency the host already allowed for
+   * (`allowed`, ms), plus their median offset, plus the browser's output latency the page
+   * allowed for by starting the music early (`output`, ms). That report wanders on a busy
+   * machine, so the runs after allow for the same `output` again, not a new report: they are
+   * then on time however far the report was from the truth. Returns {latency, outputLatency}:
+   * the host's share (-100..500; below zero when the report overstated the truth) and the
+   * page's (0..1000), `output` as it was unless the host's range cannot hold the rest.
    */
-  function calibrationLatency(verdicts, count, allowed) {
+  function calibrationResult(verdicts, count, allowed, output) {
     const offsets = verdicts
       .filter((v) => v && Number.isFinite(v.offset) && v.verdict !== 'missed')
       .map((v) => v.offset)
@@ -285,8 +289,11 @@
     if (offsets.length === 0 || offsets.length * 2 < count) return null;
     const mid = offsets.length >> 1;
     const median = offsets.length % 2 ? offsets[mid] : (offsets[mid - 1] + offsets[mid]) / 2;
-    const base = Number.isFinite(allowed) ? allowed : 0;
-    return Math.max(-100, Math.min(500, Math.round(base + median)));
+    const within = (value, low, high) => Math.max(low, Math.min(high, Math.round(value)));
+    const early = within(Number.isFinite(output) ? output : 0, 0, 1000);
+    const whole = (Number.isFinite(allowed) ? allowed : 0) + median + early;
+    const latency = within(whole - early, -100, 500);
+    return { latency, outputLatency: within(whole - latency, 0, 1000) };
   }
 
   /**
@@ -395,7 +402,7 @@
     Tally,
     summarize,
     nextSpeed,
-    calibrationLatency,
+    calibrationResult,
     synthStartAt,
     musicStartedAt,
     SoundStalls,

@@ -28,6 +28,9 @@
   const STALL_LOOK_MS = 20;
   // The least time between two calls telling the host of a stall that is still growing.
   const STALL_TELL_MS = 30;
+  // A report of the output latency this far from the one the latency was measured with says
+  // the sound goes elsewhere now (Bluetooth headphones, say): the page suggests measuring again.
+  const OUTPUT_CHANGED_MS = 100;
   // See atSettings.player.bufferTimeInMilliseconds below.
   const SYNTH_BUFFER_MS = 1500;
   // The longest the silent first play may take to make a sound before a run goes on anyway.
@@ -569,6 +572,18 @@
     return (context.baseLatency || 0) + (context.outputLatency || 0);
   }
 
+  // The output latency (ms) a run starts its music early by. A calibration takes the
+  // browser's report and keeps it with what it measured; the runs after it take the kept one,
+  // since the report wanders (on a busy machine, by hundreds of ms) and the measured latency is
+  // only true beside the report it was measured with.
+  function runOutputLatency(r, s) {
+    const reported = outputLatency() * 1000;
+    const kept = Number(s.outputLatency);
+    if (r.calibration || !(kept >= 0)) return reported;
+    if (Math.abs(reported - kept) > OUTPUT_CHANGED_MS) r.outputChanged = true;
+    return kept;
+  }
+
   async function settings() {
     try {
       const s = await Tunewick.call('getSettings');
@@ -668,7 +683,8 @@
         : 'The host did not take this song’s notes to judge' + (answer === false ? ' (it refused the list)' : '') + '.', true);
       return false;
     }
-    const startAt = PA.synthStartAt(sentAt, START_DELAY_MS, outputLatency(), SYNTH_LEAD_MS);
+    r.outputMs = runOutputLatency(r, s);
+    const startAt = PA.synthStartAt(sentAt, START_DELAY_MS, r.outputMs / 1000, SYNTH_LEAD_MS);
     r.sentAt = sentAt;
     r.timers.push(setTimeout(() => {
       if (run === r) {
@@ -688,7 +704,8 @@
     showCountdown(sentAt + START_DELAY_MS);
     if (!r.calibration) {
       scoreLine.textContent = 'Score: 0 / 0 hits';
-      say('Play along from bar ' + (from + 1) + ' at ' + percent + ' %: ' + built.events.length + ' notes and chords to play.');
+      say('Play along from bar ' + (from + 1) + ' at ' + percent + ' %: ' + built.events.length + ' notes and chords to play.' +
+        (r.outputChanged ? ' The sound seems to go to another output than when the latency was measured: if the verdicts come early or late, measure it again (Latency…).' : ''));
     }
     return true;
   }
@@ -900,14 +917,16 @@
   }
 
   async function finishCalibration(r) {
-    const latency = PA.calibrationLatency([...r.verdicts.values()], CALIBRATION_CLICKS, r.latency);
+    const measured = PA.calibrationResult([...r.verdicts.values()], CALIBRATION_CLICKS, r.latency, r.outputMs);
     const result = $('cal-result');
-    if (latency === null) {
+    if (measured === null) {
       result.textContent = 'Too few clicks were heard (' + r.verdicts.size + ' verdicts); the latency stays as it was.';
     } else {
+      const { latency } = measured;
       let stored = false;
       try {
-        stored = (await Tunewick.call('setSetting', 'latency', latency)) === true;
+        stored = (await Tunewick.call('setSetting', 'outputLatency', measured.outputLatency)) === true &&
+          (await Tunewick.call('setSetting', 'latency', latency)) === true;
       } catch (e) {
         stored = false;
       }

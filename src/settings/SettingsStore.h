@@ -28,6 +28,9 @@ public:
     // Play-along judging: the delay from what Tunewick plays to what it hears (ms, 0..500),
     // and how far from its due time a note is a hit (10..150 ms) or early/late (50..400 ms).
     static constexpr const char* kLatency = "latency";
+    // The browser's output latency (ms, 0..1000) the page allowed for when "latency" was
+    // measured, and allows for again in every run after; -1 until a measurement.
+    static constexpr const char* kOutputLatency = "outputLatency";
     static constexpr const char* kHitWindow = "hitWindow";
     static constexpr const char* kLateWindow = "lateWindow";
 

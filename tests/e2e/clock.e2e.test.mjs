@@ -1,10 +1,11 @@
 // The play-along clock end to end, through a real sound server: Chromium plays a lesson with
 // alphaTab's synthesizer into a private PulseAudio null sink, and the host, started without
 // --input, hears that sink's monitor as its microphone. The latency is measured over the same
-// loop with the page's click played and heard back; the synthesizer's own notes, judged as if
-// a player had played them, must then all be hits, each within 20 ms of its due time. The page
-// tells the host how late its music began and where its sound stalled since (on a busy
-// machine the browser's output runs dry now and then); the run prints both.
+// loop with the page's click played and heard back, while the browser overstates its output
+// latency; the synthesizer's own notes, judged as if a player had played them, must then all
+// be hits, each within 20 ms of its due time. The page tells the host how late its music began
+// and where its sound stalled since (on a busy machine the browser's output runs dry now and
+// then); the run prints both.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -61,6 +62,13 @@ test('the click heard back gives the latency, and then the synthesizer\'s own no
   if (skipWithoutServer(t)) return;
   await openLesson();
   await takeVerdicts();
+  // On a busy machine the browser's report of its output latency can stray hundreds of ms from
+  // the truth: here it says 150 ms more through the calibration and is true again after it.
+  await songs.evaluate((extra) => {
+    const real = Object.getOwnPropertyDescriptor(AudioContext.prototype, 'outputLatency');
+    window.trueOutputLatency = () => Object.defineProperty(AudioContext.prototype, 'outputLatency', real);
+    Object.defineProperty(AudioContext.prototype, 'outputLatency', { configurable: true, get() { return real.get.call(this) + extra; } });
+  }, 0.15);
   await songs.click('#calibrate');
   await songs.click('#cal-heard');
   // Looked at seldom: the page's sound must not wait for this test's questions.
@@ -68,6 +76,7 @@ test('the click heard back gives the latency, and then the synthesizer\'s own no
     const text = document.getElementById('cal-result').textContent;
     return /^Listening/.test(text) ? null : { text, latency: document.body.dataset.latency };
   }), 'the calibration to end', 40000, 250);
+  await songs.evaluate(() => window.trueOutputLatency());
   const clicks = await takeVerdicts();
   console.log('calibration verdicts:', JSON.stringify(clicks.map((v) => [v.verdict, v.offset])),
     'music late, stalls (ms):', await songs.evaluate(() => [document.body.dataset.musicLate, document.body.dataset.soundStalls]));
@@ -77,7 +86,7 @@ test('the click heard back gives the latency, and then the synthesizer\'s own no
   assert.ok(clicks.every((v) => v.offset !== null), 'each click heard');
   const kept = await songs.evaluate(() => Tunewick.call('getSettings'));
   assert.equal(kept.latency, Number(shown));
-  console.log('latency (ms):', kept.latency);
+  console.log('latency, output latency kept (ms):', kept.latency, kept.outputLatency);
   // The lesson comes back once the clicks are done.
   await songs.click('#calibration button[value="close"]');
   await waitUntil(() => songs.evaluate(() => document.body.dataset.song === '11-c-major-up.atex' &&

@@ -106,14 +106,27 @@ test('the tally, the summary and the speed trainer', () => {
 
 test('calibration takes the median heard offset and the synth starts early by the output latency', () => {
   const heard = [40, 42, 38, 200, 41, 39, 43, 40].map((offset) => ({ verdict: 'late', offset }));
-  assert.equal(P.calibrationLatency(heard, 8), 41); // (40 + 41) / 2, rounded; the stray 200 does not count
-  assert.equal(P.calibrationLatency([{ verdict: 'missed', offset: null }, { verdict: 'hit', offset: 5 }], 8), null);
   const early = [-30, -20, -25, -40].map((offset) => ({ verdict: 'early', offset }));
-  assert.equal(P.calibrationLatency(early, 4), -27); // -27.5: the browser's report overstated its output latency
-  // What the host already took off is added back; the sum stays within -100..500.
-  assert.equal(P.calibrationLatency(early, 4, 100), 73);
-  assert.equal(P.calibrationLatency(early, 4, -90), -100);
-  assert.equal(P.calibrationLatency(heard, 8, 480), 500);
+  const clicks272Early = [-272.9, -271.1, -271.5, -270.6, -271.6, -271.9, -271.1, -272.1].map((offset) => ({ verdict: 'early', offset }));
+  // [verdicts, count, latency allowed, output latency allowed, result]
+  const cases = [
+    [heard, 8, undefined, undefined, { latency: 41, outputLatency: 0 }], // (40 + 41) / 2; the stray 200 does not count
+    [[{ verdict: 'missed', offset: null }, { verdict: 'hit', offset: 5 }], 8, 0, 40, null],
+    [early, 4, undefined, undefined, { latency: -27, outputLatency: 0 }], // -27.5: the report overstated the truth
+    // What the host already took off is added back, and the page keeps its share.
+    [early, 4, 100, 44, { latency: 73, outputLatency: 44 }],
+    [early, 4, -90, 0, { latency: -100, outputLatency: 0 }],
+    // What the host's range cannot hold moves to the page's share, as far as that can go.
+    [heard, 8, 480, 0, { latency: 500, outputLatency: 21 }],
+    [early, 4, -90, 30, { latency: -100, outputLatency: 13 }],
+    // A report 300 ms over the truth at the calibration: the runs after start 128 ms early and
+    // the host expects them 100 ms early, so they are on time.
+    [clicks272Early, 8, 0, 300, { latency: -100, outputLatency: 128 }],
+    [heard, 8, 0, NaN, { latency: 41, outputLatency: 0 }],
+  ];
+  for (const [verdicts, count, allowed, output, expected] of cases) {
+    assert.deepEqual(P.calibrationResult(verdicts, count, allowed, output), expected, JSON.stringify([allowed, output]));
+  }
   assert.equal(P.synthStartAt(1000, 2000, 0.025, 10), 2965);
   assert.equal(P.synthStartAt(1000, 2000, undefined, -5), 3000);
   // Reports that came late say less than the earliest one: the music began at 1004.

@@ -64,6 +64,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
               "<property id=\"hitWindow\"><number>50</number></property>"
               "<property id=\"lateWindow\"><number>150</number></property>"
               "<property id=\"latency\"><number>0</number></property>"
+              "<property id=\"outputLatency\"><number>-1</number></property>"
               "<property id=\"referencePitch\"><number>440</number></property>"
               "<property id=\"tunerMode\"><string>auto</string></property>"
               "<property id=\"tunerView\"><string>needle</string></property>"
@@ -74,7 +75,7 @@ TEST(SettingsCommands, GetSettingsAnswersAFlatObjectThatFollowsSetSetting) {
     ASSERT_EQ(answer.type(), Param::Object);
     EXPECT_EQ(answer.getObject()->getProperty("referencePitch")->getNumber(), 432);
     EXPECT_EQ(answer.getObject()->getProperty("tuning")->getString(), "DADGAD");
-    EXPECT_EQ(answer.getObject()->size(), 12u);
+    EXPECT_EQ(answer.getObject()->size(), 13u);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ protected:
 
 const json kDefaults = {{"referencePitch", 440.0}, {"tuning", "standard"}, {"tunerMode", "auto"}, {"tunerView", "needle"},
                         {"dailyGoal", 15},
-                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0},
+                        {"chordSet", "openMajor"}, {"chordList", "Am, C, G, E"}, {"drillTempo", 60}, {"drillBest", "{}"}, {"latency", 0.0}, {"outputLatency", -1.0},
                         {"hitWindow", 50.0},   {"lateWindow", 150.0}};
 
 TEST_F(SettingsStoreTest, MissingFileGivesDefaultsQuietlyAndIsOnlyMadeByASet) {
@@ -133,6 +133,10 @@ TEST_F(SettingsStoreTest, ValuesAreTakenOnlyWithinTheirTypeAndRange) {
         {"latency", -100.5, false},
         {"latency", 500.5, false},
         {"latency", "80", false},
+        {"outputLatency", 0, true},
+        {"outputLatency", 1000, true},
+        {"outputLatency", -1, false},
+        {"outputLatency", 1000.5, false},
         {"hitWindow", 10, true},
         {"hitWindow", 150, true},
         {"hitWindow", 9.9, false},
