@@ -25,14 +25,14 @@ public:
     static constexpr const char* kChordList = "chordList";            // names or frets, comma-separated
     static constexpr const char* kDrillTempo = "drillTempo";          // beats per minute, 40..160
     static constexpr const char* kDrillBest = "drillBest";            // JSON text: {"Am-E": clean changes}
-    // Play-along judging: the delay from what Tunewick plays to what it hears (ms, 0..500),
+    // Play-along judging: the delay from what Tunewick plays to what it hears (ms, -100..500),
     // and how far from its due time a note is a hit (10..150 ms) or early/late (50..400 ms).
     static constexpr const char* kLatency = "latency";
+    static constexpr const char* kHitWindow = "hitWindow";
+    static constexpr const char* kLateWindow = "lateWindow";
     // The browser's output latency (ms, 0..1000) the page allowed for when "latency" was
     // measured, and allows for again in every run after; -1 until a measurement.
     static constexpr const char* kOutputLatency = "outputLatency";
-    static constexpr const char* kHitWindow = "hitWindow";
-    static constexpr const char* kLateWindow = "lateWindow";
 
     // Reads `file` now. A missing file gives the defaults. A file that is no JSON object
     // gives the defaults too, writes one line to `diagnostics` and is moved to
