@@ -14,6 +14,7 @@
 // belongs to that consumer's thread. process() allocates nothing once `found` has capacity.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,9 +63,14 @@ private:
 // Offline convenience: every onset of a whole signal, in time order.
 std::vector<Onset> detectOnsets(const float* samples, std::size_t count, double sampleRate);
 
+// Told of each onset as the detector reports it, with the samples fed to it by then.
+using OnsetTold = std::function<void(const Onset& onset, std::int64_t samplesFed)>;
+
 // Every onset of a sound file that libsndfile reads (WAV, FLAC, ...), its channels mixed down,
 // at the file's own rate (stored in *sampleRate when given). Throws std::runtime_error naming
-// the file when it cannot be read or its rate is outside 8000 .. 96000 Hz.
-std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRate = nullptr);
+// the file when it cannot be read or its rate is outside 8000 .. 96000 Hz. With `told`, the file
+// is fed a hop at a time, as on the live path, and `told` hears each onset when it is reported.
+std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRate = nullptr,
+                                      const OnsetTold& told = {});
 
 }  // namespace tunewick

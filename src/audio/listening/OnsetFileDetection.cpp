@@ -19,7 +19,7 @@ struct SndFileCloser {
 
 }  // namespace
 
-std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRate) {
+std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRate, const OnsetTold& told) {
     auto fail = [&](const std::string& why) {
         return std::runtime_error("Cannot read the sound file \"" + path + "\": " + why);
     };
@@ -33,23 +33,34 @@ std::vector<Onset> detectOnsetsInFile(const std::string& path, double* sampleRat
     if (sampleRate != nullptr) *sampleRate = info.samplerate;
 
     OnsetDetector detector(info.samplerate);
-    constexpr sf_count_t kChunkFrames = 4096;
+    constexpr std::size_t kChunkFrames = 4096;
+    const std::size_t chunkFrames = told ? detector.hopSamples() : kChunkFrames;
     const auto channels = static_cast<std::size_t>(info.channels);
-    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * channels);
-    std::vector<float> mono(static_cast<std::size_t>(kChunkFrames));
+    std::vector<float> chunk(chunkFrames * channels);
+    std::vector<float> mono(chunkFrames);
     std::vector<Onset> found;
+    std::int64_t fed = 0;
+    auto tell = [&](std::size_t from) {
+        if (!told) return;
+        for (std::size_t k = from; k < found.size(); ++k) told(found[k], fed);
+    };
     for (;;) {
-        const sf_count_t frames = sf_readf_float(file.get(), chunk.data(), kChunkFrames);
+        const sf_count_t frames = sf_readf_float(file.get(), chunk.data(), static_cast<sf_count_t>(chunkFrames));
         if (frames <= 0) break;
         for (std::size_t i = 0; i < static_cast<std::size_t>(frames); ++i) {
             float sum = 0.0f;
             for (std::size_t c = 0; c < channels; ++c) sum += chunk[i * channels + c];
             mono[i] = sum / static_cast<float>(channels);
         }
+        const std::size_t before = found.size();
         detector.process(mono.data(), static_cast<std::size_t>(frames), found);
+        fed += frames;
+        tell(before);
     }
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) throw fail(sf_strerror(file.get()));
+    const std::size_t before = found.size();
     detector.flush(found);
+    tell(before);
     return found;
 }
 
